@@ -1,0 +1,55 @@
+#include "app/path_buffer.h"
+
+#include "platform/platform.h"
+
+unsigned StringLength(const char* text)
+{
+    unsigned length = 0;
+    while (text[length] != '\0') {
+        ++length;
+    }
+    return length;
+}
+
+int AppendString(char* buffer, unsigned bufferSize, const char* text)
+{
+    if (StringLength(buffer) + StringLength(text) >= bufferSize) {
+        return 0;
+    }
+    g_platform->lstrcatA(buffer, text);
+    return 1;
+}
+
+int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* second,
+              const char* third)
+{
+    if (StringLength(first) + StringLength(second) + StringLength(third) >= bufferSize) {
+        if (bufferSize != 0) {
+            buffer[0] = '\0';
+        }
+        return 0;
+    }
+    buffer[0] = '\0';
+    g_platform->lstrcatA(buffer, first);
+    g_platform->lstrcatA(buffer, second);
+    g_platform->lstrcatA(buffer, third);
+    return 1;
+}
+
+namespace {
+
+char FoldAsciiCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+int NamesEqualIgnoringAsciiCase(const char* left, const char* right)
+{
+    while (*left != '\0' && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
+        ++left;
+        ++right;
+    }
+    return *left == *right;
+}

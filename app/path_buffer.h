@@ -1,0 +1,21 @@
+// Path buffers: byte strings of at most MAX_PATH bytes with their zero.
+// A path that does not fit is never built and never cut short.
+#pragma once
+
+#include "platform/win_types.h"
+
+// Length of a zero-terminated string.
+unsigned StringLength(const char* text);
+
+// Appends text to the string in buffer (of bufferSize bytes) if the result
+// and its zero fit; returns 1 then, else 0 with the buffer unchanged.
+int AppendString(char* buffer, unsigned bufferSize, const char* text);
+
+// Builds first + second + third into buffer if all of it fits; returns 1 then,
+// else 0 with an empty buffer.
+int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* second,
+              const char* third);
+
+// Compares two whole names, the letters A to Z equal to a to z and nothing
+// else folded.
+int NamesEqualIgnoringAsciiCase(const char* left, const char* right);

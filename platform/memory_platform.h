@@ -1,0 +1,187 @@
+// MemoryPlatformOps: a small, faithful model of the part of Windows the
+// uninstaller uses, on which the program's logic runs in the native tests.
+//
+// It is a model, not a call recorder: files and folders on drive-letter paths
+// with ASCII-case-insensitive names, registry keys with typed raw values,
+// special folders, named events and mutexes, processes, modal dialogs. Calls
+// fail as Windows' do, with Windows' error codes.
+//
+// Processes: every model process runs on a thread of its own, but only one
+// runs at a time (a baton passes between them), so a run is deterministic.
+// The baton passes only when the running process ends or waits on an object
+// that is not signalled. When no process can run, the model's clock jumps to
+// the earliest timeout. The test's own thread is the "shell" process (id 1,
+// current directory "C:\"), which is what calls made straight from a test run
+// as.
+//
+// The functions in namespace mem seed the machine, drive processes and read
+// the state back; they are not modelled operations and never fail.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+extern const PlatformOps MemoryPlatformOps;
+
+namespace mem {
+
+// --- The machine --------------------------------------------------------------
+
+// An empty machine: drive C: with nothing on it, an empty registry with the
+// four predefined roots, no special folders, no temp path, no programs, no
+// dialog templates, clock at 0, only the shell process. Points g_platform at
+// MemoryPlatformOps.
+void Reset();
+
+// --- Seeding: files and folders --------------------------------------------------
+
+// Creates the folder and any missing parents.
+void AddFolder(const std::string& path);
+// Creates or replaces a file (with its parents) holding these bytes.
+void AddFile(const std::string& path, const std::string& content = std::string());
+void SetReadOnly(const std::string& path, bool readOnly = true);
+// Another program holds the file open without sharing delete: DeleteFileA
+// fails with ERROR_SHARING_VIOLATION and CopyFileA cannot overwrite it.
+void SetInUse(const std::string& path, bool inUse = true);
+
+// --- Seeding: registry ------------------------------------------------------------
+
+// Creates the key and any missing parents.
+void AddKey(HKEY root, const std::string& subKey);
+// Stores a value's raw bytes under its type (creating the key). The name ""
+// is the default value. A string value need not end with a zero.
+void SetValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+              const std::string& bytes);
+// A REG_SZ value holding text and its terminating zero.
+void SetStringValue(HKEY root, const std::string& subKey, const std::string& name,
+                    const std::string& text);
+// The current user may read the key but not change or delete it: opening it
+// for more than KEY_READ and deleting it fail with ERROR_ACCESS_DENIED.
+void ProtectKey(HKEY root, const std::string& subKey);
+
+// --- Seeding: system folders ----------------------------------------------------
+
+// The folder SHGetSpecialFolderPathA gives for csidl (no trailing separator).
+void SetSpecialFolder(int csidl, const std::string& path);
+// SHGetSpecialFolderPathA fails for csidl.
+void FailSpecialFolder(int csidl);
+// What GetTempPathA gives (with its trailing separator); "" makes it fail.
+void SetTempPath(const std::string& path);
+
+// --- Programs and processes ---------------------------------------------------
+
+// What a started image runs: called on the new process's thread with
+// g_platform pointing at the model; its result is the exit code.
+typedef std::function<int()> ProgramMain;
+// Any file whose bytes equal imageContent runs main when it is started
+// (CreateProcessA, WinExec, StartProcess). A file with other bytes that is
+// started runs as a program that does nothing and exits with 0.
+void RegisterProgram(const std::string& imageContent, ProgramMain main);
+
+// Makes the shell look like a program started from this image: its image
+// file is then in use as a running image, and GetModuleFileNameA and
+// GetCommandLineA answer with these. For tests that call a role's function
+// straight from the test thread.
+void SetShellProcess(const std::string& imagePath, const std::string& commandLine,
+                     const std::string& currentDirectory);
+
+// Starts a process as the user would (from the shell): the image at
+// imagePath with this command line and current directory. Returns its id.
+DWORD StartProcess(const std::string& imagePath, const std::string& commandLine,
+                   const std::string& currentDirectory);
+// The shell waits until every other process has ended; the clock runs as the
+// processes' waits need it to.
+void RunUntilAllEnded();
+// Ends the shell "process" as far as its handles go: closes all of them
+// (abandoning the mutexes it owns), as the end of a process would; the shell
+// then keeps running with no handles. For tests that call a role's function
+// straight from the test thread and then need the end of that role.
+void EndShellProcess();
+
+// --- Dialogs -------------------------------------------------------------------
+
+enum ControlKind { PUSH_BUTTON, DEFAULT_PUSH_BUTTON, STATIC_TEXT, STATIC_ICON };
+struct Control {
+    int id;
+    ControlKind kind;
+    std::string text;  // "&Yes": Alt+Y presses it
+    bool tabStop;
+};
+// The dialog resource resourceId of every program: its controls in template
+// order (which is also the tab order).
+void AddDialogTemplate(int resourceId, const std::vector<Control>& controls);
+
+enum ActionKind {
+    PRESS_ENTER,   // WM_COMMAND with the focused push button's id, else the default button's
+    PRESS_ESCAPE,  // WM_COMMAND IDCANCEL
+    CLOSE_BOX,     // the close box: WM_COMMAND IDCANCEL
+    PRESS_TAB,     // focus to the next tab stop
+    CLICK,         // WM_COMMAND (id, BN_CLICKED) for the button controlId
+    ALT_KEY,       // Alt+letter: presses the button whose text has &letter
+};
+struct UserAction {
+    ActionKind kind;
+    int controlId;  // CLICK
+    char letter;    // ALT_KEY
+};
+// The user's answers: each dialog shown (in any process) takes the next
+// list, delivers WM_INITDIALOG, then the actions one by one as the dialog
+// manager would, until the procedure calls EndDialog. A dialog that runs out
+// of actions without ending is a hang: the test fails with the model's dump.
+void ScriptDialogs(const std::vector<std::vector<UserAction>>& answers);
+
+struct DialogRecord {
+    DWORD processId;
+    int resourceId;
+    INT_PTR result;  // the EndDialog value, or the failure value
+};
+std::vector<DialogRecord> DialogsShown();
+
+// --- Failure injection ---------------------------------------------------------
+
+// The occurrence-th call (1 = the next one) of the named operation (the slot
+// name, e.g. "DeleteFileA") from now on fails without effect, as Windows
+// reports that failure, with this error code.
+void FailCall(const std::string& operation, DWORD error, int occurrence = 1);
+
+// --- Reading the state back -------------------------------------------------
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+std::string FileContent(const std::string& path);
+bool KeyExists(HKEY root, const std::string& subKey);
+
+struct ProcessRecord {
+    DWORD id;
+    DWORD parentId;
+    std::string imagePath;
+    std::string commandLine;
+    std::string currentDirectory;
+    bool startedByWinExec;
+    bool ended;
+    DWORD exitCode;
+    bool restrictedDllSearchFirst;  // its first call restricted the DLL search
+};
+std::vector<ProcessRecord> Processes();
+
+// Handles open in all processes, and in one.
+unsigned OpenHandleCount();
+unsigned OpenHandleCount(DWORD processId);
+bool NamedObjectExists(const std::string& name);
+
+// Every modelled call in order, as "pid Name(args) -> result"; and what
+// changed the machine, as "pid FileDeleted C:\...", "FolderRemoved",
+// "KeyDeleted HKLM\...", "FileWritten", "FolderCreated", "ValueSet".
+std::vector<std::string> CallLog();
+std::vector<std::string> Changes();
+
+// The clock, in milliseconds since Reset.
+DWORD Now();
+
+// The whole state, for failure messages.
+std::string Dump();
+
+}  // namespace mem

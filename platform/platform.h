@@ -1,0 +1,108 @@
+// PlatformOps: the one seam between the uninstaller and the operating system.
+//
+// Every call the program makes to Windows goes through g_platform. The struct
+// is a plain table of function pointers, one static instance per
+// implementation: Win32PlatformOps (the real calls, platform/win32_platform.cpp)
+// and MemoryPlatformOps (a small model of Windows for the tests,
+// platform/memory_platform.cpp). Each slot has the exact signature of the
+// Windows function it stands for, so the Win32 table is filled with the real
+// functions themselves and the compiler checks every implementation.
+#pragma once
+
+#include "platform/win_types.h"
+
+struct PlatformOps {
+    // --- Start-up -----------------------------------------------------------
+    // Restricts the DLL search of this process to the system folder. The
+    // Win32 side looks SetDefaultDllDirectories up at run time, so systems
+    // without it still run; returns FALSE where it is missing or fails.
+    BOOL(WINAPI* RestrictDllSearchToSystem)(void);
+    // The process's command line exactly as it was started, program name first.
+    LPSTR(WINAPI* GetCommandLineA)(void);
+    // TRUE if the byte is a lead byte of a double-byte character in the
+    // ANSI code page.
+    BOOL(WINAPI* IsDBCSLeadByte)(BYTE testChar);
+
+    // --- Modules ------------------------------------------------------------
+    // NULL: the running executable's module handle.
+    HMODULE(WINAPI* GetModuleHandleA)(LPCSTR moduleName);
+    // Full path of the module's file; returns the length copied, or the size
+    // (with the path cut short) when it does not fit, or 0 on failure.
+    DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR fileName, DWORD size);
+
+    // --- Dialogs ------------------------------------------------------------
+    // Runs a modal dialog from the module's resources; returns the value
+    // given to EndDialog, or -1 (0 for a bad owner) when it cannot be shown.
+    INT_PTR(WINAPI* DialogBoxParamA)(HINSTANCE instance, LPCSTR templateName, HWND owner,
+                                     DLGPROC dialogProc, LPARAM initParam);
+    // Ends the modal loop of the dialog with this result.
+    BOOL(WINAPI* EndDialog)(HWND dialog, INT_PTR result);
+
+    // --- Registry (results are Windows error codes, 0 on success) -----------
+    LONG(WINAPI* RegOpenKeyExA)(HKEY root, LPCSTR subKey, DWORD options, REGSAM access,
+                                PHKEY result);
+    // Opens with full access, as the 16-bit era call did.
+    LONG(WINAPI* RegOpenKeyA)(HKEY root, LPCSTR subKey, PHKEY result);
+    // Copies the value's raw bytes; *dataSize is the room offered on entry
+    // and the stored size on return (ERROR_MORE_DATA when it does not fit).
+    LONG(WINAPI* RegQueryValueExA)(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                   LPBYTE data, LPDWORD dataSize);
+    LONG(WINAPI* RegCloseKey)(HKEY key);
+    // Deletes a key that has no subkeys.
+    LONG(WINAPI* RegDeleteKeyA)(HKEY root, LPCSTR subKey);
+
+    // --- Files and folders --------------------------------------------------
+    // Lists the entries matching a "folder\*.*" pattern, "." and ".." among
+    // them (but at a drive's root); INVALID_HANDLE_VALUE if not listable.
+    HANDLE(WINAPI* FindFirstFileA)(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+    BOOL(WINAPI* FindNextFileA)(HANDLE search, LPWIN32_FIND_DATAA found);
+    BOOL(WINAPI* FindClose)(HANDLE search);
+    // Fails on a file in use, a read-only file and a folder.
+    BOOL(WINAPI* DeleteFileA)(LPCSTR path);
+    // Fails unless the folder is empty and no process has it as its current
+    // directory.
+    BOOL(WINAPI* RemoveDirectoryA)(LPCSTR path);
+    // Copies the file's bytes; with failIfExists FALSE an existing target is
+    // overwritten unless it is read-only or in use.
+    BOOL(WINAPI* CopyFileA)(LPCSTR existing, LPCSTR target, BOOL failIfExists);
+    HANDLE(WINAPI* CreateFileA)(LPCSTR path, DWORD access, DWORD shareMode,
+                                LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                DWORD flagsAndAttributes, HANDLE templateFile);
+    BOOL(WINAPI* CloseHandle)(HANDLE object);
+
+    // --- System folders -----------------------------------------------------
+    // The user's special folder, without a trailing separator.
+    BOOL(WINAPI* SHGetSpecialFolderPathA)(HWND owner, LPSTR path, int csidl, BOOL create);
+    // The temp folder with a trailing separator; returns its length, or the
+    // size needed (terminating zero included) when the buffer is too small,
+    // or 0 on failure.
+    DWORD(WINAPI* GetTempPathA)(DWORD size, LPSTR buffer);
+
+    // --- Strings ------------------------------------------------------------
+    LPSTR(WINAPI* lstrcatA)(LPSTR target, LPCSTR source);
+
+    // --- Named kernel objects -----------------------------------------------
+    HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
+                                 BOOL initialState, LPCSTR name);
+    HANDLE(WINAPI* OpenEventA)(DWORD access, BOOL inherit, LPCSTR name);
+    BOOL(WINAPI* SetEvent)(HANDLE event);
+    HANDLE(WINAPI* CreateMutexA)(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
+                                 LPCSTR name);
+    HANDLE(WINAPI* OpenMutexA)(DWORD access, BOOL inherit, LPCSTR name);
+    // Returns at a signal, an abandoned mutex or the timeout.
+    DWORD(WINAPI* WaitForSingleObject)(HANDLE object, DWORD milliseconds);
+
+    // --- Processes ----------------------------------------------------------
+    BOOL(WINAPI* CreateProcessA)(LPCSTR applicationName, LPSTR commandLine,
+                                 LPSECURITY_ATTRIBUTES processSecurity,
+                                 LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles,
+                                 DWORD creationFlags, LPVOID environment,
+                                 LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                                 LPPROCESS_INFORMATION processInformation);
+    // Starts a command line; a result above 31 means it started.
+    UINT(WINAPI* WinExec)(LPCSTR commandLine, UINT showCommand);
+};
+
+// The implementation the program runs on. The Win32 start-up points it at
+// Win32PlatformOps; the tests point it at MemoryPlatformOps.
+extern const PlatformOps* g_platform;

@@ -1,0 +1,19 @@
+// The program's own start-up: from the process's command line to WinMain.
+#pragma once
+
+#include "platform/platform.h"
+
+// Returns the command tail of a command line: what follows the program name
+// and the blanks and control bytes (values 1 to 32) after it.
+//
+// A name in double quotes runs to the closing quote, which is skipped too;
+// inside the quotes a double-byte lead byte takes the next byte along, so a
+// trail byte with the value of a quote does not end the name. An unquoted
+// name runs to the first byte of value 32 or less, read unsigned, so bytes
+// from 128 up belong to the name. Never reads past the terminating zero.
+const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BYTE));
+
+// Everything the entry point does but ending the process: restricts the DLL
+// search, derives the tail of this process's command line and runs WinMain.
+// Returns WinMain's result, the process's exit code.
+int ProgramStart(void);

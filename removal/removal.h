@@ -1,0 +1,31 @@
+// Removal: the install directory, the program files, the uninstall entry and
+// the shortcuts.
+#pragma once
+
+#include "platform/win_types.h"
+
+// Reads a string value into buffer (MAX_PATH bytes), ended at its stored
+// length. Returns 1 on every road; a value that cannot be read (no key, no
+// value, longer than MAX_PATH - 1 bytes) leaves the buffer empty, and so does
+// an empty value: an empty buffer means "no value".
+int ReadStringValue(const char* subKey, const char* valueName, char* buffer, HKEY rootKey);
+
+// Reads the install directory; the buffer is empty when there is none.
+void ReadInstallDirectory(char* installDir);
+
+// Deletes the product's listed files from the top level of the install
+// directory. Returns 0 when there is no install directory or it cannot be
+// listed, 1 otherwise.
+int RemoveProgramFiles(void);
+
+// Deletes the product's key from the list of installed programs. Returns 1
+// when the key was deleted.
+int RemoveUninstallEntry(void);
+
+// Deletes the user's desktop shortcut and Start-menu group. Returns 1 when
+// both went.
+int RemoveShortcuts(void);
+
+// Deletes every file at the top level of the folder, then the folder itself.
+// Returns non-zero when the folder was removed.
+int EmptyAndRemoveFolder(const char* folderPath);

@@ -1,0 +1,72 @@
+#include "app/constants.h"
+#include "app/path_buffer.h"
+#include "platform/platform.h"
+#include "removal/removal.h"
+
+namespace {
+
+int IsDotEntry(const char* name)
+{
+    return (name[0] == '.' && name[1] == '\0') ||
+           (name[0] == '.' && name[1] == '.' && name[2] == '\0');
+}
+
+// Builds the path of an entry in one of the user's special folders. A folder
+// that cannot be got, or a path that would not fit, builds nothing: an
+// undefined or empty folder would put the entry at the root of the drive.
+int BuildSpecialFolderPath(char* path, int csidl, const char* entry)
+{
+    char folder[MAX_PATH];
+    folder[0] = '\0';
+    if (!g_platform->SHGetSpecialFolderPathA(0, folder, csidl, FALSE) || folder[0] == '\0') {
+        path[0] = '\0';
+        return 0;
+    }
+    return BuildPath(path, MAX_PATH, folder, entry, "");
+}
+
+}  // namespace
+
+int RemoveUninstallEntry(void)
+{
+    return g_platform->RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int RemoveShortcuts(void)
+{
+    char shortcutPath[MAX_PATH];
+    int shortcutDeleted = 0;
+    if (BuildSpecialFolderPath(shortcutPath, CSIDL_DESKTOPDIRECTORY, DESKTOP_SHORTCUT)) {
+        shortcutDeleted = g_platform->DeleteFileA(shortcutPath) ? 1 : 0;
+    }
+
+    char groupPath[MAX_PATH];
+    int groupRemoved = 0;
+    if (BuildSpecialFolderPath(groupPath, CSIDL_PROGRAMS, PROGRAM_GROUP)) {
+        groupRemoved = EmptyAndRemoveFolder(groupPath) ? 1 : 0;
+    }
+    return shortcutDeleted && groupRemoved;
+}
+
+int EmptyAndRemoveFolder(const char* folderPath)
+{
+    char workPath[MAX_PATH];
+    if (!BuildPath(workPath, MAX_PATH, folderPath, ALL_FILES_PATTERN, "")) {
+        return 0;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = g_platform->FindFirstFileA(workPath, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    do {
+        // One level deep: a subfolder fails to delete and so stays, and with
+        // it the folder.
+        if (!IsDotEntry(found.cFileName) &&
+            BuildPath(workPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
+            g_platform->DeleteFileA(workPath);
+        }
+    } while (g_platform->FindNextFileA(search, &found));
+    g_platform->FindClose(search);
+    return g_platform->RemoveDirectoryA(folderPath);
+}

@@ -1,0 +1,96 @@
+#include "selfdelete/self_delete.h"
+
+#include "app/constants.h"
+#include "app/path_buffer.h"
+#include "platform/platform.h"
+#include "removal/removal.h"
+
+namespace {
+
+// The copy's command line: the copy's path in quotes (a temp folder under a
+// user name with a blank has one), a blank, and the uninstaller's path as the
+// tail, unquoted and whole.
+const unsigned COMMAND_LINE_SIZE = 1 + (MAX_PATH - 1) + 1 + 1 + (MAX_PATH - 1) + 1;
+
+}  // namespace
+
+int StartSelfDelete(const char* uninstallerPath)
+{
+    // A lookup that fails or a path that does not fit: no hand-off. The
+    // uninstaller and its directory then stay, which is safe.
+    char tempDir[MAX_PATH];
+    DWORD tempLength = g_platform->GetTempPathA(MAX_PATH, tempDir);
+    if (tempLength == 0 || tempLength >= MAX_PATH) {
+        return 0;
+    }
+    char copyPath[MAX_PATH];
+    if (!BuildPath(copyPath, MAX_PATH, tempDir, TEMP_COPY_NAME, "")) {
+        return 0;
+    }
+    char ownPath[MAX_PATH];
+    DWORD ownLength = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
+    if (ownLength == 0 || ownLength >= MAX_PATH) {
+        return 0;
+    }
+    char commandLine[COMMAND_LINE_SIZE];
+    if (!BuildPath(commandLine, COMMAND_LINE_SIZE, "\"", copyPath, "\" ") ||
+        !AppendString(commandLine, COMMAND_LINE_SIZE, uninstallerPath)) {
+        return 0;
+    }
+
+    // Only a copy this program has just written may be started: whatever
+    // "suicide.exe" already stands in the temp folder is not ours.
+    if (!g_platform->CopyFileA(ownPath, copyPath, FALSE)) {
+        return 0;
+    }
+    // The copy is deleted by the system once this handle is closed and the
+    // copy's own process has ended.
+    HANDLE copy = g_platform->CreateFileA(copyPath, GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
+                                          FILE_FLAG_DELETE_ON_CLOSE, 0);
+
+    STARTUPINFOA startup;
+    char* startupBytes = reinterpret_cast<char*>(&startup);
+    for (unsigned i = 0; i < sizeof(startup); ++i) {
+        startupBytes[i] = 0;
+    }
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {0, 0, 0, 0};
+
+    HANDLE started = g_platform->CreateEventA(0, TRUE, FALSE, START_EVENT_NAME);
+    // Never released or closed: the end of this process abandons it, which is
+    // what tells the copy that the uninstaller's file is free.
+    g_platform->CreateMutexA(0, TRUE, EXIT_MUTEX_NAME);
+
+    // The copy runs in the temp folder: with this process's current directory
+    // (often the install directory) it would keep that directory from being
+    // removed.
+    g_platform->CreateProcessA(0, commandLine, 0, 0, FALSE, NORMAL_PRIORITY_CLASS, 0, tempDir,
+                               &startup, &process);
+    g_platform->WaitForSingleObject(started, HANDOFF_WAIT_MS);
+    g_platform->CloseHandle(copy);
+    return 0;
+}
+
+int FinishSelfDelete(const char* uninstallerPath)
+{
+    // Started by hand there is no event, and nothing to wait for.
+    HANDLE started = g_platform->OpenEventA(EVENT_ALL_ACCESS, TRUE, START_EVENT_NAME);
+    if (started != 0) {
+        g_platform->SetEvent(started);
+        HANDLE uninstallerRunning = g_platform->OpenMutexA(MUTEX_ALL_ACCESS, TRUE, EXIT_MUTEX_NAME);
+        if (uninstallerRunning != 0) {
+            g_platform->WaitForSingleObject(uninstallerRunning, HANDOFF_WAIT_MS);
+        }
+    }
+
+    g_platform->DeleteFileA(uninstallerPath);
+
+    char installDir[MAX_PATH];
+    ReadInstallDirectory(installDir);
+    if (installDir[0] != '\0') {
+        // Goes only if nothing but the program's files were in it.
+        g_platform->RemoveDirectoryA(installDir);
+    }
+    return 0;
+}

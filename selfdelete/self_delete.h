@@ -1,0 +1,15 @@
+// Self-deletion: the uninstall role hands off to a temporary copy of itself,
+// which deletes the uninstaller and the emptied install directory once the
+// uninstall role has ended.
+#pragma once
+
+// The uninstall role's side. Copies the running program to the temp folder,
+// opens the copy for deletion on close, creates the start event and the owned
+// exit mutex, starts the copy with uninstallerPath as its tail, waits for the
+// copy to report that it runs and lets go of the copy. Returns 0.
+int StartSelfDelete(const char* uninstallerPath);
+
+// The cleanup role's side: reports that it runs, waits for the uninstall role
+// to end, deletes the file named by uninstallerPath (the whole command tail)
+// and removes the install directory if it is empty by then. Returns 0.
+int FinishSelfDelete(const char* uninstallerPath);

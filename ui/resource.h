@@ -1,0 +1,6 @@
+#pragma once
+
+#define IDD_CONFIRM_REMOVE 129
+#define IDD_REMOVE_COMPLETED 130
+#define IDI_PRODUCT 134
+#define IDC_CONFIRM_TEXT 1000
