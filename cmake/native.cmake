@@ -1,8 +1,12 @@
 # The native Linux build: the program's logic on the in-memory platform, with
-# the unit tests.
+# the unit tests. Unless switched off, the same configuration also builds the
+# two Windows executables (each with its own toolchain, as a sub-build) and
+# registers the tests that check or run them.
 enable_testing()
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+
+option(UNINSTALLER_WINDOWS_BUILDS "Also build Uninstall.exe (32-bit) and its 64-bit twin" ON)
 
 add_library(uninstaller_logic STATIC ${LOGIC_SOURCES})
 target_include_directories(uninstaller_logic PUBLIC ${CMAKE_SOURCE_DIR})
@@ -15,3 +19,22 @@ target_compile_options(memory_platform PRIVATE ${WARNINGS})
 target_link_libraries(memory_platform PUBLIC uninstaller_logic Threads::Threads)
 
 add_subdirectory(tests)
+
+if(UNINSTALLER_WINDOWS_BUILDS)
+    include(ExternalProject)
+    foreach(arch i686 x86_64)
+        ExternalProject_Add(uninstall_${arch}
+            SOURCE_DIR ${CMAKE_SOURCE_DIR}
+            BINARY_DIR ${CMAKE_BINARY_DIR}/${arch}
+            CMAKE_ARGS
+                -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
+                -DCMAKE_BUILD_TYPE=Release
+                -DQUILLMERE_FEEDBACK_HOST=${QUILLMERE_FEEDBACK_HOST}
+            BUILD_ALWAYS ON
+            INSTALL_COMMAND ""
+            USES_TERMINAL_BUILD ON)
+    endforeach()
+    set(UNINSTALLER_EXE_32 ${CMAKE_BINARY_DIR}/i686/Uninstall.exe)
+    set(UNINSTALLER_EXE_64 ${CMAKE_BINARY_DIR}/x86_64/Uninstall.exe)
+    include(cmake/system_tests.cmake)
+endif()

@@ -1,0 +1,11 @@
+#!/bin/bash
+# Builds the 32-bit Uninstall.exe (the product), its 64-bit twin and the
+# native unit tests, all from one CMake project, into BUILD_DIR (default
+# build/). The Windows files land in BUILD_DIR/i686/Uninstall.exe and
+# BUILD_DIR/x86_64/Uninstall.exe.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${1:-build}"
+tools/install-deps.sh
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD_DIR" -j2

@@ -1,0 +1,39 @@
+#!/bin/bash
+# Installs with apt-get whatever the build, the demo and the tests need and
+# this Debian 12 machine lacks. Run as root. Does nothing when all is there.
+set -euo pipefail
+
+PACKAGES=(
+    # the native build and its unit tests
+    cmake ninja-build g++ libgtest-dev googletest
+    # the two Windows builds
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+    # running the 64-bit twin, showing and driving its dialogs
+    wine64 xvfb xdotool x11-utils imagemagick
+    # checks of the built file
+    python3 python3-pefile
+    # sanitizers, fuzzing and static analysis
+    clang-14 libclang-rt-14-dev clang-tidy cppcheck
+    # the benchmark
+    valgrind
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: run as root to install the packages above" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

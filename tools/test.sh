@@ -1,0 +1,9 @@
+#!/bin/bash
+# The README's test command: installs what is missing, builds everything and
+# runs every test through CTest (unit tests, checks of the built 32-bit file,
+# the reproducible-build check, the Wine end-to-end suite, sanitizers,
+# fuzzing and static analysis).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/build.sh build
+ctest --test-dir build --output-on-failure --timeout 3000 "$@"
