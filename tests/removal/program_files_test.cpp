@@ -1,0 +1,169 @@
+// The sweep of the product's listed files from the install directory.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/constants.h"
+#include "platform/memory_platform.h"
+#include "removal/removal.h"
+
+namespace {
+
+const std::string DIR = "C:\\Program Files\\Quillmere";
+
+class ProgramFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mem::Reset();
+        mem::AddFolder(DIR);
+        SetInstallDirectory(DIR);
+    }
+
+    static void SetInstallDirectory(const std::string& path)
+    {
+        mem::SetStringValue(HKEY_CURRENT_USER, SETTINGS_KEY, PROGRAM_PATH_VALUE, path);
+    }
+
+    static std::string In(const std::string& name) { return DIR + "\\" + name; }
+
+    static bool Searched()
+    {
+        for (const std::string& call : mem::CallLog()) {
+            if (call.find("FindFirstFileA") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(ProgramFilesTest, DeletesListedFilesWhateverTheirCase)
+{
+    const char* names[] = {"quillmere.EXE", "QUILLMERE.hlp", "Quillmere.cnt", "qUiLlMeRe.GiD",
+                           "Quillmere.fts", "quillmere.ftg", "buy online now!.URL"};
+    for (const char* name : names) {
+        mem::AddFile(In(name));
+    }
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    for (const char* name : names) {
+        EXPECT_FALSE(mem::FileExists(In(name))) << name << "\n" << mem::Dump();
+    }
+}
+
+TEST_F(ProgramFilesTest, LeavesEveryNameThatIsNotListedWhole)
+{
+    const char* kept[] = {"Uninstall.exe",   "XQuillmere.exe",  "Quillmere.exe2", "Quillmere.ex",
+                          "Quillmere.exe ",  "Quillmere",       "Readme.txt",     "Quillmere.ini",
+                          "Buy Online Now!", "Quillmere\xc9.exe"};
+    for (const char* name : kept) {
+        mem::AddFile(In(name));
+    }
+    mem::AddFolder(In("Quillmere.hlp"));  // a subfolder named like a listed file
+    mem::AddFile(In("Quillmere.hlp\\inside.txt"));
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    for (const char* name : kept) {
+        EXPECT_TRUE(mem::FileExists(In(name))) << name;
+    }
+    EXPECT_TRUE(mem::FolderExists(In("Quillmere.hlp")));
+    EXPECT_TRUE(mem::FileExists(In("Quillmere.hlp\\inside.txt")));
+    EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
+}
+
+TEST_F(ProgramFilesTest, FilesInUseOrReadOnlyStayWhileTheOthersGo)
+{
+    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
+        mem::AddFile(In(PROGRAM_FILES[i]));
+    }
+    mem::SetInUse(In("Quillmere.exe"));
+    mem::SetReadOnly(In("Quillmere.gid"));
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    EXPECT_TRUE(mem::FileExists(In("Quillmere.exe")));
+    EXPECT_TRUE(mem::FileExists(In("Quillmere.gid")));
+    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
+        const std::string name = PROGRAM_FILES[i];
+        if (name != "Quillmere.exe" && name != "Quillmere.gid") {
+            EXPECT_FALSE(mem::FileExists(In(name))) << name;
+        }
+    }
+}
+
+TEST_F(ProgramFilesTest, DirectoryOfOnlyProductFilesEndsWithOnlyTheUninstaller)
+{
+    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
+        mem::AddFile(In(PROGRAM_FILES[i]));
+    }
+    mem::AddFile(In("Uninstall.exe"));
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    EXPECT_EQ(mem::Changes().size(), PROGRAM_FILE_COUNT) << mem::Dump();
+    EXPECT_TRUE(mem::FileExists(In("Uninstall.exe")));
+    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
+        EXPECT_FALSE(mem::FileExists(In(PROGRAM_FILES[i])));
+    }
+}
+
+TEST_F(ProgramFilesTest, SearchesNothingWithoutAnInstallDirectory)
+{
+    // An empty directory would make the pattern "\*.*": the drive's root.
+    mem::AddFile("C:\\Quillmere.exe");
+    const std::string values[] = {std::string(), std::string(1, '\0'),
+                                  std::string(MAX_PATH + 1, 'C')};
+    for (const std::string& value : values) {
+        mem::SetValue(HKEY_CURRENT_USER, SETTINGS_KEY, PROGRAM_PATH_VALUE, REG_SZ, value);
+        EXPECT_EQ(RemoveProgramFiles(), 0);
+    }
+    mem::Reset();
+    mem::AddFile("C:\\Quillmere.exe");
+    EXPECT_EQ(RemoveProgramFiles(), 0) << "missing key";
+    EXPECT_FALSE(Searched());
+    EXPECT_TRUE(mem::FileExists("C:\\Quillmere.exe"));
+    EXPECT_TRUE(mem::Changes().empty());
+}
+
+TEST_F(ProgramFilesTest, UnlistableDirectoryEndsTheStep)
+{
+    SetInstallDirectory("C:\\Missing");
+    EXPECT_EQ(RemoveProgramFiles(), 0);
+    mem::AddFile(In("Quillmere.exe"));
+    SetInstallDirectory(DIR);
+    mem::FailCall("FindFirstFileA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RemoveProgramFiles(), 0);
+    EXPECT_TRUE(mem::FileExists(In("Quillmere.exe")));
+    EXPECT_EQ(mem::OpenHandleCount(1), 0u);
+}
+
+TEST_F(ProgramFilesTest, SkipsAPathTooLongForTheBufferAndNothingElseIsAffected)
+{
+    // The directory's path is 247 bytes: "\*.*" fits, and so does every
+    // listed name of 13 bytes or less, but not "Buy Online Now!.url".
+    const std::string longDir = "C:\\" + std::string(244, 'd');
+    ASSERT_EQ(longDir.size(), 247u);
+    mem::AddFolder(longDir);
+    SetInstallDirectory(longDir);
+    // As the search reports it, the name is whole; only the joined path would
+    // pass 259 bytes. Cut short it could name another file.
+    mem::AddFile(longDir + "\\Quillmere.exe");
+    mem::AddFile(longDir + "\\Buy Online Now!.url");
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    EXPECT_FALSE(mem::FileExists(longDir + "\\Quillmere.exe"));
+    EXPECT_TRUE(mem::FileExists(longDir + "\\Buy Online Now!.url"));
+    EXPECT_EQ(mem::Changes().size(), 1u) << mem::Dump();
+}
+
+TEST_F(ProgramFilesTest, PatternThatDoesNotFitEndsTheStepUnsearched)
+{
+    const std::string longDir = "C:\\" + std::string(253, 'd');  // 256 + "\*.*" = 260
+    SetInstallDirectory(longDir);
+    EXPECT_EQ(RemoveProgramFiles(), 0);
+    EXPECT_FALSE(Searched());
+}
+
+TEST_F(ProgramFilesTest, LooksOnlyAtTheTopLevel)
+{
+    mem::AddFolder(In("sub"));
+    mem::AddFile(In("sub\\Quillmere.exe"));
+    EXPECT_EQ(RemoveProgramFiles(), 1);
+    EXPECT_TRUE(mem::FileExists(In("sub\\Quillmere.exe")));
+}
+
+}  // namespace

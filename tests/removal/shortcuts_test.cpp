@@ -1,0 +1,147 @@
+// The uninstall entry, the desktop shortcut and the Start-menu group.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/constants.h"
+#include "platform/memory_platform.h"
+#include "removal/removal.h"
+
+namespace {
+
+const std::string DESKTOP = "C:\\Users\\Alice\\Desktop";
+const std::string PROGRAMS = "C:\\Users\\Alice\\Start Menu\\Programs";
+const std::string GROUP = PROGRAMS + "\\Quillmere";
+const std::string COMMON_DESKTOP = "C:\\Users\\Public\\Desktop";
+const std::string COMMON_PROGRAMS = "C:\\ProgramData\\Start Menu\\Programs";
+
+class RegistrationAndShortcutsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mem::Reset();
+        mem::AddKey(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+        mem::SetStringValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", "Quillmere");
+        mem::AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other");
+        mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, DESKTOP);
+        mem::SetSpecialFolder(CSIDL_PROGRAMS, PROGRAMS);
+        mem::SetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, COMMON_DESKTOP);
+        mem::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, COMMON_PROGRAMS);
+        mem::AddFile(DESKTOP + "\\Quillmere.lnk");
+        mem::AddFile(DESKTOP + "\\Other.lnk");
+        mem::AddFile(GROUP + "\\Quillmere.lnk");
+        mem::AddFile(GROUP + "\\Quillmere Help.lnk");
+        mem::AddFile(GROUP + "\\Uninstall Quillmere.lnk");
+        mem::AddFile(PROGRAMS + "\\Other.lnk");
+        mem::AddFile(COMMON_DESKTOP + "\\Quillmere.lnk");
+        mem::AddFile(COMMON_PROGRAMS + "\\Quillmere\\Quillmere.lnk");
+    }
+
+    static void ExpectOthersUntouched()
+    {
+        EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE,
+                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
+        EXPECT_TRUE(mem::FileExists(DESKTOP + "\\Other.lnk"));
+        EXPECT_TRUE(mem::FileExists(PROGRAMS + "\\Other.lnk"));
+        // Only the current user's folders are the product's to clean.
+        EXPECT_TRUE(mem::FileExists(COMMON_DESKTOP + "\\Quillmere.lnk"));
+        EXPECT_TRUE(mem::FileExists(COMMON_PROGRAMS + "\\Quillmere\\Quillmere.lnk"));
+    }
+};
+
+TEST_F(RegistrationAndShortcutsTest, RemovesTheEntryAndASecondRunChangesNothing)
+{
+    EXPECT_EQ(RemoveUninstallEntry(), 1);
+    EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ(RemoveShortcuts(), 1);
+    EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+    EXPECT_FALSE(mem::FolderExists(GROUP));
+    ExpectOthersUntouched();
+
+    const size_t changes = mem::Changes().size();
+    EXPECT_EQ(RemoveUninstallEntry(), 0);
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_EQ(mem::Changes().size(), changes) << mem::Dump();
+    ExpectOthersUntouched();
+}
+
+TEST_F(RegistrationAndShortcutsTest, EntryThatCannotBeDeletedStays)
+{
+    mem::ProtectKey(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    EXPECT_EQ(RemoveUninstallEntry(), 0);
+    EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+}
+
+TEST_F(RegistrationAndShortcutsTest, MissingShortcutDoesNotStopTheGroupsRemoval)
+{
+    ASSERT_EQ(RemoveShortcuts(), 1);  // the first run removes both
+    mem::AddFile(GROUP + "\\Quillmere.lnk");
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_FALSE(mem::FolderExists(GROUP));
+}
+
+TEST_F(RegistrationAndShortcutsTest, GroupWithASubfolderKeepsItAndItselfWithItsFilesGone)
+{
+    mem::AddFile(GROUP + "\\Extras\\Tour.lnk");
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::FolderExists(GROUP));
+    EXPECT_TRUE(mem::FileExists(GROUP + "\\Extras\\Tour.lnk"));
+    EXPECT_FALSE(mem::FileExists(GROUP + "\\Quillmere.lnk"));
+    EXPECT_FALSE(mem::FileExists(GROUP + "\\Uninstall Quillmere.lnk"));
+    EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+}
+
+TEST_F(RegistrationAndShortcutsTest, GroupWithAFileThatCannotGoStaysWithTheOthersGone)
+{
+    mem::SetReadOnly(GROUP + "\\Quillmere Help.lnk");
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::FileExists(GROUP + "\\Quillmere Help.lnk"));
+    EXPECT_FALSE(mem::FileExists(GROUP + "\\Quillmere.lnk"));
+}
+
+TEST_F(RegistrationAndShortcutsTest, FailedFolderLookupTouchesNothingThere)
+{
+    // An undefined group path could be "\Quillmere" at the drive's root,
+    // whose files would all be deleted.
+    mem::AddFile("C:\\Quillmere\\precious.doc");
+    mem::AddFile("C:\\Quillmere.lnk");
+    mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    mem::FailSpecialFolder(CSIDL_PROGRAMS);
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
+    EXPECT_TRUE(mem::FileExists("C:\\Quillmere\\precious.doc"));
+    EXPECT_TRUE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+}
+
+TEST_F(RegistrationAndShortcutsTest, OneFailedLookupStillRemovesTheOtherPart)
+{
+    mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+    EXPECT_FALSE(mem::FolderExists(GROUP));
+
+    SetUp();
+    mem::FailSpecialFolder(CSIDL_PROGRAMS);
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+    EXPECT_TRUE(mem::FolderExists(GROUP));
+}
+
+TEST_F(RegistrationAndShortcutsTest, EmptyingSkipsOnlyTheDotEntriesByteForByte)
+{
+    mem::AddFile(GROUP + "\\..x");
+    mem::AddFile(GROUP + "\\.hidden");
+    EXPECT_NE(EmptyAndRemoveFolder(GROUP.c_str()), 0) << mem::Dump();
+    EXPECT_FALSE(mem::FolderExists(GROUP));
+    EXPECT_TRUE(mem::FolderExists(PROGRAMS));
+}
+
+TEST_F(RegistrationAndShortcutsTest, UnlistableGroupIsLeftAlone)
+{
+    mem::FailCall("FindFirstFileA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(EmptyAndRemoveFolder(GROUP.c_str()), 0);
+    EXPECT_TRUE(mem::FileExists(GROUP + "\\Quillmere.lnk"));
+    EXPECT_TRUE(mem::Changes().empty());
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// The command that opens the why-uninstall page, formed from the browser's
+// registered command.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+#include "platform/memory_platform.h"
+#include "ui/feedback.h"
+
+namespace {
+
+const std::string URL = FEEDBACK_URL;
+
+struct CommandCase {
+    const char* name;
+    std::string stored;  // the value's raw bytes
+    std::string command;  // what WinExec gets
+};
+
+std::string Z(const std::string& text)
+{
+    return text + std::string(1, '\0');
+}
+
+class FeedbackPageTest : public ::testing::TestWithParam<CommandCase> {
+protected:
+    void SetUp() override { mem::Reset(); }
+
+    static void StoreBrowser(const std::string& bytes, DWORD type = REG_SZ)
+    {
+        mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", type, bytes);
+    }
+
+    static std::vector<std::string> Started() { return mem::WinExecCommands(); }
+};
+
+TEST_P(FeedbackPageTest, StartsTheBrowserWithThePageAddress)
+{
+    StoreBrowser(GetParam().stored);
+    OpenFeedbackPage();
+    ASSERT_EQ(Started().size(), 1u) << mem::Dump();
+    EXPECT_EQ(Started()[0], GetParam().command);
+    EXPECT_EQ(mem::OpenHandleCount(1), 0u) << "the browser key stays open";
+}
+
+const std::string IE = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FeedbackPageTest,
+    ::testing::Values(
+        // A quoted path keeps its quotes: unquoted, its blank would make the
+        // system try C:\Program.exe first.
+        CommandCase{"QuotedPathWithABlank", Z("\"" + IE + "\""), "\"" + IE + "\" " + URL},
+        CommandCase{"BarePath", Z("C:\\Browser\\browse.exe"), "C:\\Browser\\browse.exe " + URL},
+        CommandCase{"BarePathWithABlankAsTheMachineHasIt", Z(IE), IE + " " + URL},
+        CommandCase{"QuotedPathFollowedByArguments", Z("\"" + IE + "\" -nohome"),
+                    "\"" + IE + "\" -nohome " + URL},
+        CommandCase{"QuotedPathWithTrailingQuotesAfterIt", Z("\"" + IE + "\" -a\"\""),
+                    "\"" + IE + "\" -a " + URL},
+        CommandCase{"BarePathWithArguments", Z("C:\\b.exe -new"), "C:\\b.exe -new " + URL},
+        CommandCase{"QuotesInTheMiddleKept", Z("C:\\b.exe \"x y\" z"),
+                    "C:\\b.exe \"x y\" z " + URL},
+        CommandCase{"LeadingBlanksAndQuotesSkipped", Z("  \"\" C:\\b.exe"), "C:\\b.exe " + URL},
+        CommandCase{"EmptyValue", Z(""), " " + URL},
+        CommandCase{"ValueOfNoBytes", "", " " + URL},
+        CommandCase{"ValueMadeOnlyOfQuotes", Z("\"\"\"\""), " " + URL},
+        CommandCase{"TwoQuotesOnly", Z("\"\""), " " + URL},
+        CommandCase{"UnclosedQuote", Z("\"C:\\b.exe"), "C:\\b.exe " + URL},
+        CommandCase{"ValueWithoutItsZeroEndsAtItsStoredLength", "C:\\b.exe",
+                    "C:\\b.exe " + URL},
+        CommandCase{"FiveHundredBytesWithoutAZero", "C:\\" + std::string(497, 'b'),
+                    "C:\\" + std::string(497, 'b') + " " + URL},
+        CommandCase{"FiveHundredBytesWithTheirZero", Z("C:\\" + std::string(496, 'b')),
+                    "C:\\" + std::string(496, 'b') + " " + URL}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
+
+class FeedbackPageFailureTest : public ::testing::Test {
+protected:
+    void SetUp() override { mem::Reset(); }
+};
+
+TEST_F(FeedbackPageFailureTest, StartsNothingWithoutARegisteredBrowser)
+{
+    OpenFeedbackPage();  // no key
+    mem::AddKey(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY);
+    OpenFeedbackPage();  // no default value
+    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ,
+                  Z("C:\\" + std::string(497, 'b')));  // 501 bytes
+    OpenFeedbackPage();
+    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, std::string(4000, 'b'));
+    OpenFeedbackPage();
+    EXPECT_TRUE(mem::WinExecCommands().empty()) << mem::Dump();
+    EXPECT_EQ(mem::OpenHandleCount(1), 0u) << "the key is closed when the query fails";
+}
+
+TEST_F(FeedbackPageFailureTest, FailedQueryClosesTheKey)
+{
+    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, Z("C:\\b.exe"));
+    mem::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED);
+    OpenFeedbackPage();
+    EXPECT_TRUE(mem::WinExecCommands().empty());
+    EXPECT_EQ(mem::OpenHandleCount(1), 0u);
+}
+
+TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
+{
+    const std::string registered = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
+    mem::AddFile(registered, "browser");
+    mem::AddFile("C:\\Program.exe", "planted");
+    mem::AddFile("C:\\Program Files\\Internet.exe", "planted");
+    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, Z("\"" + registered + "\""));
+    OpenFeedbackPage();
+    bool ran = false;
+    for (const mem::ProcessRecord& process : mem::Processes()) {
+        if (process.startedByWinExec) {
+            EXPECT_EQ(process.imagePath, registered);
+            ran = true;
+        }
+    }
+    EXPECT_TRUE(ran) << mem::Dump();
+}
+
+}  // namespace
