@@ -1,0 +1,76 @@
+// Fuzzes the start-up's command-tail rule with arbitrary command lines.
+//
+// The line is copied up to its first zero into a heap block of exactly its
+// length plus the terminator, so AddressSanitizer reports any read past the
+// terminating zero, the one promise a start-up reading a line it did not
+// write must keep.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/startup.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+// Shift-JIS: the widest lead-byte ranges of the double-byte code pages, and
+// a quote (0x22) is no trail byte there but still has to be taken along.
+BOOL WINAPI ShiftJisLeadByte(BYTE b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool IsBlankOrControl(unsigned char c)
+{
+    return c >= 1 && c <= 32;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const void* zero = std::memchr(data, 0, size);
+    const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - data) : size;
+
+    char* line = new char[length + 1];
+    std::memcpy(line, data, length);
+    line[length] = '\0';
+
+    const char* tail = SkipProgramName(line, ShiftJisLeadByte);
+
+    // Inside the line, at or after its start, never past the terminator.
+    FUZZ_CHECK(tail >= line);
+    FUZZ_CHECK(tail <= line + length);
+    const size_t skipped = static_cast<size_t>(tail - line);
+
+    // The tail starts with neither a blank nor a control byte.
+    FUZZ_CHECK(!IsBlankOrControl(static_cast<unsigned char>(*tail)));
+
+    if (length > 0 && line[0] != '"') {
+        // An unquoted name ends at the first blank or control byte: what was
+        // skipped is bytes above 32, then blanks and control bytes only.
+        size_t nameEnd = 0;
+        while (nameEnd < length && static_cast<unsigned char>(line[nameEnd]) > 32) {
+            ++nameEnd;
+        }
+        FUZZ_CHECK(skipped >= nameEnd);
+        for (size_t i = nameEnd; i < skipped; ++i) {
+            FUZZ_CHECK(IsBlankOrControl(static_cast<unsigned char>(line[i])));
+        }
+    } else if (length > 0) {
+        // A quoted name: the tail is the end of the line or begins after the
+        // name's closing quote, with only blanks and control bytes between.
+        FUZZ_CHECK(skipped >= 1);
+        if (skipped < length) {
+            size_t i = skipped;
+            while (i > 1 && IsBlankOrControl(static_cast<unsigned char>(line[i - 1]))) {
+                --i;
+            }
+            FUZZ_CHECK(i >= 2 && line[i - 1] == '"');
+        }
+    }
+
+    delete[] line;
+    return 0;
+}
