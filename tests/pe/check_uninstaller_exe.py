@@ -735,11 +735,8 @@ class CheckerRejectsAlteredCopies(ExeTestCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.temp = tempfile.mkdtemp(prefix="uninstall-pe-")
+        cls.addClassCleanup(shutil.rmtree, cls.temp, True)
         cls.failing_already = run_checks_on(cls.image.path)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.temp, ignore_errors=True)
 
     def altered(self, name, patches):
         data = bytearray(self.image.raw)
