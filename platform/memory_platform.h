@@ -36,6 +36,13 @@ namespace mem {
 // MemoryPlatformOps.
 void Reset();
 
+// What the model does with a fault that Windows would show as a hang or that
+// it cannot answer faithfully (a deadlock, a dialog left open by the script,
+// a bad seeding call): it hands a message with the dump to this reporter. The
+// unit tests' support code sets one that fails the running test; without one
+// the message is printed and the program aborts. Reset keeps it.
+void SetFailureReporter(std::function<void(const std::string&)> reporter);
+
 // --- Seeding: files and folders --------------------------------------------------
 
 // Creates the folder and any missing parents.
@@ -149,10 +156,17 @@ void FailCall(const std::string& operation, DWORD error, int occurrence = 1);
 
 // --- Reading the state back -------------------------------------------------
 
+// The last error of the calling process (the shell from a test).
+DWORD LastError();
+
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::string FileContent(const std::string& path);
+// A file whose deletion waits for its last handle or running image to go:
+// still listed, but no longer to be opened or overwritten.
+bool DeletePending(const std::string& path);
 bool KeyExists(HKEY root, const std::string& subKey);
+bool ValueExists(HKEY root, const std::string& subKey, const std::string& name);
 
 struct ProcessRecord {
     DWORD id;
