@@ -287,7 +287,11 @@ struct Machine {
     std::vector<std::shared_ptr<Dialog>> openDialogs;
     std::vector<Injection> injections;
     std::vector<std::string> callLog;
+    // The calls and what happened between them (dialog keys, blocked
+    // waits), for the dump.
+    std::vector<std::string> timeline;
     std::vector<std::string> changes;
+    std::vector<std::string> winExecCommands;
 };
 
 // Never destroyed: process threads that could not be ended (blocked for good
@@ -393,6 +397,7 @@ struct Call {
             line += " [injected error " + Number(injectedError) + "]";
         }
         M().callLog.push_back(line);
+        M().timeline.push_back(line);
     }
 
     // Fails with a Windows error code as the last error.
@@ -1395,10 +1400,10 @@ std::string DumpLocked()
     }
     out << "dialogs open: " << m.openDialogs.size() << ", scripted answers left: " << m.script.size()
         << "\n";
-    size_t from = m.callLog.size() > 40 ? m.callLog.size() - 40 : 0;
-    out << "last calls:\n";
-    for (size_t i = from; i < m.callLog.size(); ++i) {
-        out << "  " << m.callLog[i] << "\n";
+    size_t from = m.timeline.size() > 60 ? m.timeline.size() - 60 : 0;
+    out << "last calls (" << m.timeline.size() - from << " of " << m.timeline.size() << "):\n";
+    for (size_t i = from; i < m.timeline.size(); ++i) {
+        out << "  " << m.timeline[i] << "\n";
     }
     return out.str();
 }
@@ -1535,8 +1540,8 @@ void SendCommand(Call& c, DLGPROC procedure, Dialog& dialog, int id)
 
 void Note(const Dialog& dialog, const std::string& what)
 {
-    M().callLog.push_back(Number(dialog.process->id) + " [dialog " + Number(dialog.resourceId) + "] " +
-                          what);
+    M().timeline.push_back(Number(dialog.process->id) + " [dialog " + Number(dialog.resourceId) + "] " +
+                           what);
 }
 
 // Delivers one user action as the dialog manager would.
@@ -2484,8 +2489,8 @@ DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
     if (milliseconds == 0) {
         return done(WAIT_TIMEOUT);
     }
-    M().callLog.push_back(Number(c.me->id) + " WaitForSingleObject(" + c.args + ") blocks at " +
-                          Number(static_cast<long long>(M().clock)) + " ms");
+    M().timeline.push_back(Number(c.me->id) + " WaitForSingleObject(" + c.args + ") blocks at " +
+                           Number(static_cast<long long>(M().clock)) + " ms");
     Process* me = c.me;
     me->waitKind = WAIT_FOR_OBJECT;
     me->waitObject = target;
@@ -2593,6 +2598,7 @@ UINT WinExec_(LPCSTR commandLine, UINT showCommand)
         c.Error(ERROR_INVALID_PARAMETER);
         return done(0);
     }
+    M().winExecCommands.push_back(commandLine);
     Process* child = nullptr;
     DWORD error = StartProgram(c, nullptr, commandLine, nullptr, true, child);
     if (error != ERROR_SUCCESS) {
@@ -2626,7 +2632,9 @@ void ResetLocked()
     m.openDialogs.clear();
     m.injections.clear();
     m.callLog.clear();
+    m.timeline.clear();
     m.changes.clear();
+    m.winExecCommands.clear();
 
     NodePtr c = std::make_shared<Node>();
     c->name = "C:";
@@ -3079,6 +3087,12 @@ std::vector<std::string> CallLog()
 {
     Lock lock(Mutex());
     return M().callLog;
+}
+
+std::vector<std::string> WinExecCommands()
+{
+    Lock lock(Mutex());
+    return M().winExecCommands;
 }
 
 std::vector<std::string> Changes()

@@ -191,6 +191,9 @@ bool NamedObjectExists(const std::string& name);
 // "KeyDeleted HKLM\...", "FileWritten", "FolderCreated", "ValueSet".
 std::vector<std::string> CallLog();
 std::vector<std::string> Changes();
+// Every command line given to WinExec, whether a program was found for it
+// or not (injected failures aside).
+std::vector<std::string> WinExecCommands();
 
 // The clock, in milliseconds since Reset.
 DWORD Now();
