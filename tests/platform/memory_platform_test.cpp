@@ -1,0 +1,646 @@
+// The in-memory model's Windows behaviour that the uninstaller's correctness
+// rests on: if the model were kinder than Windows here, the program's tests
+// would pass for a program that fails on a real machine.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/memory_platform.h"
+
+namespace {
+
+const PlatformOps& W()
+{
+    return *g_platform;
+}
+
+std::vector<std::string> List(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = W().FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        names.push_back(found.cFileName);
+    } while (W().FindNextFileA(search, &found));
+    EXPECT_EQ(mem::LastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    W().FindClose(search);
+    return names;
+}
+
+// The model's reports (deadlock, hang) caught for a test that expects one;
+// afterwards they fail the running test again.
+struct CaughtReports {
+    std::vector<std::string> messages;
+    CaughtReports()
+    {
+        mem::SetFailureReporter([this](const std::string& m) { messages.push_back(m); });
+    }
+    ~CaughtReports()
+    {
+        mem::SetFailureReporter([](const std::string& m) { ADD_FAILURE() << m; });
+    }
+};
+
+class MemoryPlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override { mem::Reset(); }
+
+    static BOOL Delete(const std::string& path) { return W().DeleteFileA(path.c_str()); }
+    static BOOL RemoveFolder(const std::string& path) { return W().RemoveDirectoryA(path.c_str()); }
+    static DWORD Error() { return mem::LastError(); }
+
+    // Starts a process whose image runs main; returns its process handle.
+    static HANDLE Start(const std::string& image, const std::string& content, mem::ProgramMain main,
+                        const char* currentDirectory = nullptr)
+    {
+        mem::AddFile(image, content);
+        mem::RegisterProgram(content, main);
+        std::string line = "\"" + image + "\"";
+        STARTUPINFOA startup;
+        std::memset(&startup, 0, sizeof startup);
+        PROCESS_INFORMATION info = {nullptr, nullptr, 0, 0};
+        EXPECT_TRUE(W().CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                       currentDirectory, &startup, &info))
+            << mem::Dump();
+        W().CloseHandle(info.hThread);
+        return info.hProcess;
+    }
+};
+
+// --- Files and folders ------------------------------------------------------
+
+TEST_F(MemoryPlatformTest, NamesMatchWhateverTheirCaseAndKeepTheirOwn)
+{
+    mem::AddFile("C:\\Program Files\\Quillmere\\Quillmere.EXE", "x");
+    EXPECT_TRUE(mem::FileExists("c:\\PROGRAM FILES\\quillmere\\quillmere.exe"));
+    EXPECT_EQ(List("C:\\program files\\QUILLMERE\\*.*"),
+              (std::vector<std::string>{".", "..", "Quillmere.EXE"}));
+    EXPECT_TRUE(Delete("c:/program files//quillmere/./x/../QUILLMERE.exe"));
+    EXPECT_FALSE(mem::FileExists("C:\\Program Files\\Quillmere\\Quillmere.EXE"));
+}
+
+TEST_F(MemoryPlatformTest, ResolvesRelativePathsAgainstTheCurrentDirectory)
+{
+    mem::AddFile("C:\\Work\\a.txt");
+    mem::AddFile("C:\\b.txt");
+    mem::AddFile("D:\\Work\\c.txt");
+    mem::SetShellProcess("C:\\b.txt", "b", "D:\\Work");
+    EXPECT_TRUE(Delete("c.txt"));
+    EXPECT_FALSE(Delete("\\Work\\a.txt"));  // the root of D:, the current drive
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(Delete("C:\\Work\\..\\Work\\a.txt"));
+}
+
+TEST_F(MemoryPlatformTest, PathsOf260BytesAreTooLongForTheAnsiCalls)
+{
+    std::string path = "C:\\" + std::string(256, 'a');  // 259 bytes: fits
+    mem::AddFile(path);
+    mem::AddFile(path + "b");
+    EXPECT_TRUE(Delete(path));
+    EXPECT_FALSE(Delete(path + "b"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(mem::FileExists(path + "b"));
+}
+
+TEST_F(MemoryPlatformTest, SearchListsDotEntriesFirstThenNamesSortedWithoutCase)
+{
+    mem::AddFile("C:\\F\\beta.txt");
+    mem::AddFile("C:\\F\\Alpha");
+    mem::AddFolder("C:\\F\\Gamma");
+    mem::AddFile("C:\\root.txt");
+    EXPECT_EQ(List("C:\\F\\*.*"), (std::vector<std::string>{".", "..", "Alpha", "beta.txt", "Gamma"}));
+    EXPECT_EQ(List("C:\\F\\*.txt"), (std::vector<std::string>{"beta.txt"}));
+    EXPECT_EQ(List("C:\\F\\?amm?"), (std::vector<std::string>{"Gamma"}));
+    EXPECT_EQ(List("C:\\*.*"), (std::vector<std::string>{"F", "root.txt"})) << "no dots at a root";
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = W().FindFirstFileA("C:\\F\\Gamma", &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    W().FindClose(search);
+    mem::SetReadOnly("C:\\F\\Alpha");
+    search = W().FindFirstFileA("C:\\F\\alpha", &found);
+    EXPECT_EQ(found.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    W().FindClose(search);
+    EXPECT_EQ(mem::OpenHandleCount(), 0u);
+}
+
+TEST_F(MemoryPlatformTest, SearchFailsAsWindowsReportsIt)
+{
+    mem::AddFolder("C:\\Empty");
+    WIN32_FIND_DATAA found;
+    EXPECT_EQ(W().FindFirstFileA("C:\\Missing\\*.*", &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(W().FindFirstFileA("C:\\Empty\\*.txt", &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(W().FindNextFileA(reinterpret_cast<HANDLE>(0x1234), &found));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(MemoryPlatformTest, DeleteFileFailsWithWindowsErrorCodes)
+{
+    mem::AddFolder("C:\\D\\Folder");
+    mem::AddFile("C:\\D\\readonly.txt");
+    mem::SetReadOnly("C:\\D\\readonly.txt");
+    mem::AddFile("C:\\D\\elsewhere.txt");
+    mem::SetInUse("C:\\D\\elsewhere.txt");
+    mem::AddFile("C:\\D\\open.txt");
+    HANDLE open = W().CreateFileA("C:\\D\\open.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    mem::AddFile("C:\\D\\running.exe");
+    mem::SetShellProcess("C:\\D\\running.exe", "running", "C:\\");
+
+    const struct {
+        const char* path;
+        DWORD error;
+    } cases[] = {
+        {"C:\\D\\missing.txt", ERROR_FILE_NOT_FOUND},   {"C:\\Nowhere\\a.txt", ERROR_PATH_NOT_FOUND},
+        {"C:\\D\\Folder", ERROR_ACCESS_DENIED},         {"C:\\D\\readonly.txt", ERROR_ACCESS_DENIED},
+        {"C:\\D\\elsewhere.txt", ERROR_SHARING_VIOLATION}, {"C:\\D\\open.txt", ERROR_SHARING_VIOLATION},
+        {"C:\\D\\running.exe", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(Delete(c.path)) << c.path;
+        EXPECT_EQ(Error(), c.error) << c.path;
+    }
+    EXPECT_TRUE(mem::Changes().empty());
+
+    W().CloseHandle(open);
+    EXPECT_TRUE(Delete("C:\\D\\open.txt"));
+    EXPECT_EQ(mem::Changes(), (std::vector<std::string>{"1 FileDeleted C:\\D\\open.txt"}));
+}
+
+TEST_F(MemoryPlatformTest, FileOpenSharingDeletionIsDeletedWhenItsLastHandleCloses)
+{
+    mem::AddFile("C:\\a.txt");
+    HANDLE open = W().CreateFileA("C:\\a.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(Delete("C:\\a.txt"));
+    EXPECT_TRUE(mem::FileExists("C:\\a.txt"));
+    EXPECT_TRUE(mem::DeletePending("C:\\a.txt"));
+    EXPECT_EQ(W().CreateFileA("C:\\a.txt", GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    W().CloseHandle(open);
+    EXPECT_FALSE(mem::FileExists("C:\\a.txt"));
+}
+
+TEST_F(MemoryPlatformTest, FoldersGoOnlyWhenEmptyAndNobodyWorksInThem)
+{
+    mem::AddFile("C:\\Full\\a.txt");
+    mem::AddFile("C:\\file.txt");
+    mem::AddFolder("C:\\Busy");
+    EXPECT_FALSE(RemoveFolder("C:\\Full"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    EXPECT_FALSE(RemoveFolder("C:\\file.txt"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_FALSE(RemoveFolder("C:\\"));
+    EXPECT_FALSE(RemoveFolder("C:\\Missing"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    // A live process's current directory is held open.
+    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, "go");
+    HANDLE child = Start("C:\\child.exe", "waits for go", [] {
+        HANDLE go = g_platform->OpenEventA(EVENT_ALL_ACCESS, FALSE, "go");
+        return static_cast<int>(g_platform->WaitForSingleObject(go, INFINITE));
+    }, "c:\\busy\\");
+    EXPECT_EQ(W().WaitForSingleObject(child, 10), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_FALSE(RemoveFolder("C:\\Busy\\"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    W().SetEvent(event);
+    EXPECT_EQ(W().WaitForSingleObject(child, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(RemoveFolder("C:\\Busy\\"));
+}
+
+TEST_F(MemoryPlatformTest, CopyOverwritesOnlyWhatWindowsLetsIt)
+{
+    mem::AddFile("C:\\src.exe", "new bytes");
+    mem::SetReadOnly("C:\\src.exe");
+    EXPECT_TRUE(W().CopyFileA("C:\\src.exe", "C:\\T\\copy.exe", FALSE) == FALSE);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND)) << "the folder T is missing";
+    EXPECT_TRUE(W().CopyFileA("C:\\src.exe", "C:\\copy.exe", FALSE));
+    EXPECT_EQ(mem::FileContent("C:\\copy.exe"), "new bytes");
+    EXPECT_FALSE(Delete("C:\\copy.exe")) << "the read-only attribute is copied";
+
+    mem::AddFile("C:\\old.exe", "old");
+    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", TRUE));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    mem::SetInUse("C:\\old.exe");
+    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", FALSE));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    mem::SetInUse("C:\\old.exe", false);
+    mem::SetReadOnly("C:\\old.exe");
+    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", FALSE));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(mem::FileContent("C:\\old.exe"), "old");
+}
+
+// The hand-off's whole trick: the copy opened for deletion on close, run,
+// its handle closed; it goes only when its process has ended.
+TEST_F(MemoryPlatformTest, DeleteOnCloseWaitsForTheRunningImage)
+{
+    mem::AddFile("C:\\T\\copy.exe", "copy");
+    mem::SetReadOnly("C:\\T\\copy.exe");
+    EXPECT_EQ(W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "read-only";
+    mem::SetReadOnly("C:\\T\\copy.exe", false);
+
+    HANDLE copy = W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE)
+        << "an open that does not share deletion";
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    HANDLE release = W().CreateEventA(nullptr, TRUE, FALSE, "release");
+    HANDLE process = Start("C:\\T\\copy.exe", "copy", [] {
+        HANDLE r = g_platform->OpenEventA(EVENT_ALL_ACCESS, FALSE, "release");
+        g_platform->WaitForSingleObject(r, INFINITE);
+        return 0;
+    }, "C:\\T");
+    W().CloseHandle(copy);
+    EXPECT_TRUE(mem::FileExists("C:\\T\\copy.exe"));
+    EXPECT_TRUE(mem::DeletePending("C:\\T\\copy.exe"));
+    mem::AddFile("C:\\new.exe", "new");
+    EXPECT_FALSE(W().CopyFileA("C:\\new.exe", "C:\\T\\copy.exe", FALSE)) << "delete-pending";
+    EXPECT_EQ(List("C:\\T\\*.*"), (std::vector<std::string>{".", "..", "copy.exe"}));
+
+    W().SetEvent(release);
+    W().WaitForSingleObject(process, INFINITE);
+    EXPECT_FALSE(mem::FileExists("C:\\T\\copy.exe")) << mem::Dump();
+    EXPECT_EQ(mem::Changes().back(), "2 FileDeleted C:\\T\\copy.exe");
+}
+
+// --- Registry -----------------------------------------------------------------
+
+TEST_F(MemoryPlatformTest, QueryGivesRawBytesAndTheSizeNeededWhenTheyDoNotFit)
+{
+    mem::SetStringValue(HKEY_CURRENT_USER, "Software\\Korrindal\\Quillmere", "Program Path", "C:\\Q");
+    mem::SetValue(HKEY_CURRENT_USER, "Software\\Korrindal\\Quillmere", "", REG_SZ, "bare");
+    HKEY key = nullptr;
+    ASSERT_EQ(W().RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\korrindal\\QUILLMERE", 0,
+                                KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+
+    DWORD size = 0;
+    DWORD type = 0;
+    EXPECT_EQ(W().RegQueryValueExA(key, "program path", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    size = 4;
+    EXPECT_EQ(W().RegQueryValueExA(key, "Program Path", nullptr, nullptr,
+                                   reinterpret_cast<LPBYTE>(buffer), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 5u);
+    EXPECT_NE(std::string(buffer, 4), "C:\\Q") << "the buffer holds nothing to be trusted";
+    EXPECT_EQ(buffer[4], 'x') << "nothing past the room offered";
+
+    size = sizeof buffer;
+    EXPECT_EQ(W().RegQueryValueExA(key, "Program Path", nullptr, nullptr,
+                                   reinterpret_cast<LPBYTE>(buffer), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buffer, size), std::string("C:\\Q", 5));
+
+    std::memset(buffer, 'x', sizeof buffer);
+    size = sizeof buffer;
+    EXPECT_EQ(W().RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(std::string(buffer, 5), "barex") << "no zero added to a value stored without one";
+
+    EXPECT_EQ(W().RegQueryValueExA(key, "Missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(mem::OpenHandleCount(1), 1u);
+    EXPECT_EQ(W().RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(W().RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(mem::OpenHandleCount(1), 0u);
+}
+
+TEST_F(MemoryPlatformTest, ProtectedKeyIsReadOnlyAndUndeletable)
+{
+    const char path[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
+    mem::SetStringValue(HKEY_CLASSES_ROOT, path, "", "browser");
+    mem::ProtectKey(HKEY_CLASSES_ROOT, path);
+    HKEY key = nullptr;
+    EXPECT_EQ(W().RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(W().RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key), ERROR_SUCCESS);
+    W().RegCloseKey(key);
+    // RegOpenKeyA gets what the user may have: reading.
+    ASSERT_EQ(W().RegOpenKeyA(HKEY_CLASSES_ROOT, path, &key), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(W().RegQueryValueExA(key, "", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(W().RegDeleteKeyA(HKEY_CLASSES_ROOT, path), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(mem::KeyExists(HKEY_CLASSES_ROOT, path));
+}
+
+TEST_F(MemoryPlatformTest, DeletesOnlyAnExistingKeyWithoutSubkeys)
+{
+    mem::AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product\\Sub");
+    EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\vendor\\product\\SUB"), ERROR_SUCCESS);
+    EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product"), ERROR_SUCCESS);
+    EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor"));
+    EXPECT_EQ(mem::Changes(), (std::vector<std::string>{"1 KeyDeleted HKLM\\SOFTWARE\\Vendor\\Product\\Sub",
+                                                        "1 KeyDeleted HKLM\\SOFTWARE\\Vendor\\Product"}));
+}
+
+// --- Named objects and processes ----------------------------------------------
+
+TEST_F(MemoryPlatformTest, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle)
+{
+    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, "SP start self delete");
+    EXPECT_EQ(Error(), 0u);
+    HANDLE again = W().CreateEventA(nullptr, FALSE, TRUE, "SP start self delete");
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(W().WaitForSingleObject(again, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the same object";
+    EXPECT_EQ(W().CreateMutexA(nullptr, TRUE, "SP start self delete"), nullptr);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(W().OpenEventA(EVENT_ALL_ACCESS, FALSE, "sp start self delete"), nullptr);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "names keep their case";
+
+    W().SetEvent(event);
+    EXPECT_EQ(W().WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(W().WaitForSingleObject(again, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "manual reset";
+
+    W().CloseHandle(event);
+    EXPECT_TRUE(mem::NamedObjectExists("SP start self delete"));
+    W().CloseHandle(again);
+    EXPECT_FALSE(mem::NamedObjectExists("SP start self delete"));
+    EXPECT_EQ(W().OpenEventA(EVENT_ALL_ACCESS, FALSE, "SP start self delete"), nullptr);
+    EXPECT_EQ(W().WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(MemoryPlatformTest, MutexOfAnEndedProcessIsAbandonedToItsWaiter)
+{
+    HANDLE go = W().CreateEventA(nullptr, TRUE, FALSE, "go");
+    // The owner takes the mutex, lets the waiter start, and ends.
+    HANDLE owner = Start("C:\\owner.exe", "owner", [] {
+        g_platform->CreateMutexA(nullptr, TRUE, "SP self delete mutex");
+        HANDLE g = g_platform->OpenEventA(EVENT_ALL_ACCESS, FALSE, "go");
+        g_platform->SetEvent(g);
+        g_platform->WaitForSingleObject(INVALID_HANDLE_VALUE, 500);  // never signalled
+        return 7;
+    });
+    static DWORD waited;
+    static DWORD waitedAt;
+    waited = 0;
+    HANDLE waiter = Start("C:\\waiter.exe", "waiter", [] {
+        HANDLE m = g_platform->OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "SP self delete mutex");
+        waited = g_platform->WaitForSingleObject(m, 2000);
+        waitedAt = mem::Now();
+        return 0;
+    });
+    EXPECT_EQ(W().WaitForSingleObject(go, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    mem::RunUntilAllEnded();
+    EXPECT_EQ(waited, static_cast<DWORD>(WAIT_ABANDONED)) << mem::Dump();
+    EXPECT_EQ(waitedAt, 500u) << "woken when the owner ended, not at its timeout";
+    EXPECT_FALSE(mem::NamedObjectExists("SP self delete mutex"));
+    EXPECT_EQ(mem::Processes()[1].exitCode, 7u);
+    W().CloseHandle(owner);
+    W().CloseHandle(waiter);
+    W().CloseHandle(go);
+    EXPECT_EQ(mem::OpenHandleCount(), 0u);
+}
+
+TEST_F(MemoryPlatformTest, TimeoutsMoveTheClockAndNothingElse)
+{
+    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(W().WaitForSingleObject(event, 2000), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(mem::Now(), 2000u);
+    HANDLE child = Start("C:\\sleeper.exe", "sleeper", [] {
+        g_platform->WaitForSingleObject(INVALID_HANDLE_VALUE, 300);
+        return 0;
+    });
+    EXPECT_EQ(W().WaitForSingleObject(child, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(mem::Now(), 2300u);
+}
+
+TEST_F(MemoryPlatformTest, WaitThatNothingCanEndIsReportedAsADeadlock)
+{
+    CaughtReports reports;
+    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(W().WaitForSingleObject(event, INFINITE), WAIT_FAILED);
+    ASSERT_EQ(reports.messages.size(), 1u);
+    EXPECT_NE(reports.messages[0].find("deadlock"), std::string::npos);
+}
+
+TEST_F(MemoryPlatformTest, UnquotedProgramPathWithBlanksTriesEachPrefixFirst)
+{
+    mem::AddFile("C:\\Program Files\\Internet Explorer\\iexplore.exe", "browser");
+    std::string line = "C:\\Program Files\\Internet Explorer\\iexplore.exe http://x/";
+    EXPECT_EQ(W().WinExec(line.c_str(), SW_SHOW), 33u);
+    mem::AddFile("C:\\Program.exe", "planted");
+    EXPECT_EQ(W().WinExec(line.c_str(), SW_SHOW), 33u);
+    EXPECT_EQ(W().WinExec(("\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" x"), SW_SHOW), 33u);
+    EXPECT_EQ(W().WinExec("C:\\Nothing.exe arg", SW_SHOW), 2u);
+
+    std::vector<mem::ProcessRecord> p = mem::Processes();
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(p[1].imagePath, "C:\\Program Files\\Internet Explorer\\iexplore.exe");
+    EXPECT_EQ(p[2].imagePath, "C:\\Program.exe");
+    EXPECT_EQ(p[3].imagePath, "C:\\Program Files\\Internet Explorer\\iexplore.exe");
+    EXPECT_TRUE(p[2].startedByWinExec);
+    EXPECT_EQ(p[2].commandLine, line);
+    EXPECT_EQ(mem::WinExecCommands().size(), 4u);
+    EXPECT_EQ(mem::OpenHandleCount(), 0u) << "WinExec hands out no handles";
+}
+
+TEST_F(MemoryPlatformTest, NewProcessGetsItsLineDirectoryAndImage)
+{
+    mem::AddFile("C:\\Users\\Alice\\Temp\\suicide.exe", "copy");
+    mem::AddFolder("C:\\Program Files\\Quillmere");
+    mem::SetShellProcess("C:\\Users\\Alice\\Temp\\suicide.exe", "parent", "C:\\Program Files\\Quillmere");
+    std::string line = "\"C:\\Users\\Alice\\Temp\\suicide\" C:\\Program Files\\Quillmere\\Uninstall.exe";
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    PROCESS_INFORMATION info = {nullptr, nullptr, 0, 0};
+    ASSERT_TRUE(W().CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                                   nullptr, nullptr, &startup, &info));
+    EXPECT_EQ(mem::OpenHandleCount(1), 2u);
+    mem::ProcessRecord child = mem::Processes().back();
+    EXPECT_EQ(child.id, info.dwProcessId);
+    EXPECT_EQ(child.imagePath, "C:\\Users\\Alice\\Temp\\suicide.exe");
+    EXPECT_EQ(child.commandLine, line);
+    EXPECT_EQ(child.currentDirectory, "C:\\Program Files\\Quillmere");
+
+    std::string missing = "C:\\Missing.exe";
+    EXPECT_FALSE(W().CreateProcessA(nullptr, &missing[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                    &startup, &info));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(MemoryPlatformTest, ProcessKnowsItsOwnStartUp)
+{
+    mem::AddFile("C:\\A\\Uninstall.exe", "uninstaller");
+    static std::string seenLine;
+    static char seenPath[8];
+    static DWORD seenLength;
+    mem::RegisterProgram("uninstaller", [] {
+        g_platform->RestrictDllSearchToSystem();
+        seenLine = g_platform->GetCommandLineA();
+        seenLength = g_platform->GetModuleFileNameA(g_platform->GetModuleHandleA(nullptr), seenPath,
+                                                    sizeof seenPath);
+        return 0;
+    });
+    mem::StartProcess("C:\\A\\Uninstall.exe", "\"C:\\A\\Uninstall.exe\" tail", "C:\\A");
+    mem::RunUntilAllEnded();
+    EXPECT_TRUE(mem::Processes()[1].restrictedDllSearchFirst);
+    EXPECT_EQ(seenLine, "\"C:\\A\\Uninstall.exe\" tail");
+    EXPECT_EQ(seenLength, 8u) << "cut short: the size is returned";
+    EXPECT_EQ(std::string(seenPath), "C:\\A\\Un");
+
+    char temp[8];
+    mem::SetTempPath("C:\\T\\");
+    EXPECT_EQ(W().GetTempPathA(sizeof temp, temp), 5u);
+    mem::SetTempPath("C:\\Temp\\");
+    std::memset(temp, 'x', sizeof temp);
+    EXPECT_EQ(W().GetTempPathA(sizeof temp, temp), 9u) << "the size needed, with the zero";
+    EXPECT_EQ(temp[0], 'x');
+    mem::SetTempPath("");
+    EXPECT_EQ(W().GetTempPathA(sizeof temp, temp), 0u);
+}
+
+// --- Dialogs ------------------------------------------------------------------
+
+struct Messages {
+    std::vector<std::string> seen;
+    BOOL placeFocus = FALSE;
+    WPARAM initFocus = 0;
+};
+Messages* g_messages = nullptr;
+
+// Records what arrives and ends on IDOK or IDCANCEL.
+INT_PTR RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    if (message == WM_INITDIALOG) {
+        g_messages->seen.push_back("init");
+        g_messages->initFocus = wParam;
+        return g_messages->placeFocus;
+    }
+    if (message == WM_COMMAND) {
+        g_messages->seen.push_back("command " + std::to_string(LOWORD(wParam)) + " " +
+                                   std::to_string(HIWORD(wParam)));
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            g_platform->EndDialog(dialog, 100 + LOWORD(wParam));
+            return TRUE;
+        }
+    }
+    if (message == WM_SYSCOMMAND || message == WM_CLOSE) {
+        g_messages->seen.push_back(message == WM_CLOSE ? "close" : "syscommand");
+    }
+    return FALSE;
+}
+
+class MemoryPlatformDialogTest : public MemoryPlatformTest {
+protected:
+    void SetUp() override
+    {
+        MemoryPlatformTest::SetUp();
+        g_messages = &messages;
+        mem::AddDialogTemplate(7, {{-1, mem::STATIC_TEXT, "&Label", false},
+                                   {IDCANCEL, mem::DEFAULT_PUSH_BUTTON, "&No", true},
+                                   {IDOK, mem::PUSH_BUTTON, "&Yes", true},
+                                   {9, mem::PUSH_BUTTON, "&More", true}});
+    }
+    void TearDown() override { g_messages = nullptr; }
+
+    INT_PTR Show(const std::vector<mem::UserAction>& actions, BOOL placeFocus = FALSE)
+    {
+        messages = Messages();
+        messages.placeFocus = placeFocus;
+        mem::ScriptDialogs({actions});
+        return W().DialogBoxParamA(W().GetModuleHandleA(nullptr), MAKEINTRESOURCEA(7), nullptr,
+                                   RecordingProc, 0);
+    }
+
+    Messages messages;
+};
+
+TEST_F(MemoryPlatformDialogTest, EnterPressesTheFocusedButtonElseTheDefault)
+{
+    EXPECT_EQ(Show({{mem::PRESS_ENTER, 0, 0}}), 102);
+    EXPECT_EQ(messages.seen, (std::vector<std::string>{"init", "command 2 0"}));
+    EXPECT_NE(messages.initFocus, 0u) << "WM_INITDIALOG names the first tab stop";
+    // Focus placed by the system on the first tab stop: the default button.
+    EXPECT_EQ(Show({{mem::PRESS_TAB, 0, 0}, {mem::PRESS_ENTER, 0, 0}}, TRUE), 101);
+    EXPECT_EQ(Show({{mem::PRESS_TAB, 0, 0}, {mem::PRESS_ENTER, 0, 0}}, FALSE), 102)
+        << "no focus: Tab goes to the first tab stop";
+    EXPECT_EQ(Show({{mem::CLICK, 9, 0}, {mem::PRESS_TAB, 0, 0}, {mem::PRESS_TAB, 0, 0},
+                    {mem::PRESS_ENTER, 0, 0}}),
+              101)
+        << "a click moves the focus; Tab wraps round";
+}
+
+TEST_F(MemoryPlatformDialogTest, EscAndTheCloseBoxArriveAsCancel)
+{
+    EXPECT_EQ(Show({{mem::PRESS_ESCAPE, 0, 0}}), 102);
+    EXPECT_EQ(Show({{mem::CLOSE_BOX, 0, 0}}), 102);
+    EXPECT_EQ(messages.seen, (std::vector<std::string>{"init", "syscommand", "close", "command 2 0"}));
+}
+
+TEST_F(MemoryPlatformDialogTest, AltLetterPressesTheButtonWithThatMnemonic)
+{
+    EXPECT_EQ(Show({{mem::ALT_KEY, 0, 'm'}, {mem::ALT_KEY, 0, 'x'}, {mem::ALT_KEY, 0, 'Y'}}), 101);
+    EXPECT_EQ(messages.seen, (std::vector<std::string>{"init", "command 9 0", "command 1 0"}));
+    // A label's mnemonic only moves the focus on: from "&Yes" to "&No".
+    EXPECT_EQ(Show({{mem::PRESS_TAB, 0, 0}, {mem::ALT_KEY, 0, 'l'}, {mem::PRESS_ENTER, 0, 0}}, TRUE), 102);
+    EXPECT_EQ(messages.seen, (std::vector<std::string>{"init", "command 2 0"}));
+}
+
+TEST_F(MemoryPlatformDialogTest, DialogFailsWithoutItsModuleOrTemplateAndAHangFailsTheTest)
+{
+    EXPECT_EQ(W().DialogBoxParamA(nullptr, MAKEINTRESOURCEA(7), nullptr, RecordingProc, 0), -1);
+    EXPECT_EQ(W().DialogBoxParamA(W().GetModuleHandleA(nullptr), MAKEINTRESOURCEA(8), nullptr,
+                                  RecordingProc, 0),
+              -1);
+    EXPECT_EQ(Error(), 1814u);
+    EXPECT_FALSE(W().EndDialog(reinterpret_cast<HWND>(0x1234), 1));
+
+    CaughtReports reports;
+    EXPECT_EQ(Show({{mem::CLICK, -1, 0}}), -1);
+    ASSERT_EQ(reports.messages.size(), 1u);
+    EXPECT_NE(reports.messages[0].find("still open"), std::string::npos);
+    EXPECT_EQ(mem::DialogsShown().back().result, -1);
+}
+
+// --- Failure injection -----------------------------------------------------------
+
+TEST_F(MemoryPlatformTest, InjectedFailureHitsTheNamedCallOnceWithoutEffect)
+{
+    mem::AddFile("C:\\a.txt");
+    mem::AddFile("C:\\b.txt");
+    mem::FailCall("DeleteFileA", ERROR_SHARING_VIOLATION, 2);
+    EXPECT_TRUE(Delete("C:\\a.txt"));
+    EXPECT_FALSE(Delete("C:\\b.txt"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(mem::FileExists("C:\\b.txt"));
+    EXPECT_TRUE(Delete("C:\\b.txt"));
+
+    mem::FailCall("DialogBoxParamA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(W().DialogBoxParamA(W().GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), nullptr,
+                                  RecordingProc, 0),
+              -1);
+    mem::SetStringValue(HKEY_CURRENT_USER, "K", "V", "x");
+    mem::FailCall("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+    HKEY key = nullptr;
+    EXPECT_EQ(W().RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_QUERY_VALUE, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(mem::OpenHandleCount(), 0u);
+}
+
+}  // namespace
