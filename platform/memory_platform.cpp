@@ -102,7 +102,7 @@ std::string Escape(const std::string& bytes)
 {
     std::string out;
     for (unsigned char c : bytes) {
-        if (c >= 32 && c < 127 && c != '\\' && c != '"') {
+        if (c >= 32 && c < 127 && c != '"') {
             out += static_cast<char>(c);
         } else {
             char buffer[8];
@@ -444,17 +444,23 @@ bool InvalidNameByte(char c, bool wildcardsAllowed)
     return c == '<' || c == '>' || c == ':' || c == '"' || c == '|';
 }
 
+// How a path is taken: by a modelled call, or exactly as a test wrote it
+// (seeding and reading back: no length limit, names kept whole, so a test
+// can lay names Windows' calls could not make).
+enum PathUse { CALL_PATH, CALL_PATTERN, TEST_PATH };
+
 // Resolves a path as Windows does, against the process's current directory:
 // "/" is a separator too, repeated separators count once, "." and ".." are
 // applied to the text (".." never climbs above the root), trailing dots and
 // blanks of the last name are dropped.
-DWORD ResolvePath(const char* text, const Process* process, Path& out, bool wildcardsInLast = false)
+DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse use = CALL_PATH)
 {
+    bool wildcardsInLast = use == CALL_PATTERN;
     if (text == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     // ANSI calls take at most MAX_PATH bytes with the zero.
-    if (std::strlen(text) >= MAX_PATH) {
+    if (use != TEST_PATH && std::strlen(text) >= MAX_PATH) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
     std::string s(text);
@@ -511,7 +517,7 @@ DWORD ResolvePath(const char* text, const Process* process, Path& out, bool wild
             }
             continue;
         }
-        if (last && !out.trailingSeparator && !wildcardsInLast) {
+        if (last && !out.trailingSeparator && use == CALL_PATH) {
             while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
                 name.pop_back();
             }
@@ -575,10 +581,11 @@ DWORD Lookup(const Path& path, NodePtr& found)
     return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-DWORD LookupText(const char* text, const Process* process, NodePtr& found, Path* resolved = nullptr)
+DWORD LookupText(const char* text, const Process* process, NodePtr& found, Path* resolved = nullptr,
+                 PathUse use = CALL_PATH)
 {
     Path path;
-    DWORD error = ResolvePath(text, process, path);
+    DWORD error = ResolvePath(text, process, path, use);
     if (resolved != nullptr) {
         *resolved = path;
     }
@@ -1934,7 +1941,7 @@ HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
         return fail(c.injectedError);
     }
     Path path;
-    DWORD error = ResolvePath(pattern, c.me, path, true);
+    DWORD error = ResolvePath(pattern, c.me, path, CALL_PATTERN);
     if (error != ERROR_SUCCESS) {
         return fail(error);
     }
@@ -2656,7 +2663,7 @@ void ResetLocked()
 const Path& ShellPath(const std::string& text, Path& out, bool mustBeFolder, NodePtr* node = nullptr)
 {
     NodePtr found;
-    DWORD error = LookupText(text.c_str(), Shell(), found, &out);
+    DWORD error = LookupText(text.c_str(), Shell(), found, &out, TEST_PATH);
     if (error != ERROR_SUCCESS || found->dir != mustBeFolder) {
         ReportLocked("\"" + text + "\" is no existing " + (mustBeFolder ? "folder" : "file"));
     }
@@ -2751,7 +2758,7 @@ void AddFolder(const std::string& path)
 {
     Lock lock(Mutex());
     Path resolved;
-    DWORD error = ResolvePath(path.c_str(), Shell(), resolved);
+    DWORD error = ResolvePath(path.c_str(), Shell(), resolved, TEST_PATH);
     if ((error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) ||
         MakeFolders(resolved, 0, false) == nullptr) {
         ReportLocked("cannot seed folder \"" + path + "\"");
@@ -2762,7 +2769,7 @@ void AddFile(const std::string& path, const std::string& content)
 {
     Lock lock(Mutex());
     Path resolved;
-    DWORD error = ResolvePath(path.c_str(), Shell(), resolved);
+    DWORD error = ResolvePath(path.c_str(), Shell(), resolved, TEST_PATH);
     if ((error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) || resolved.parts.empty()) {
         ReportLocked("cannot seed file \"" + path + "\"");
         return;
@@ -2794,7 +2801,7 @@ namespace {
 NodePtr SeededNode(const std::string& path)
 {
     NodePtr node;
-    if (LookupText(path.c_str(), Shell(), node) != ERROR_SUCCESS) {
+    if (LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) != ERROR_SUCCESS) {
         ReportLocked("\"" + path + "\" does not exist");
         return NodePtr();
     }
@@ -2896,7 +2903,10 @@ void SetShellProcess(const std::string& imagePath, const std::string& commandLin
     ReleaseImage(shell);
     Path image;
     NodePtr node;
-    ShellPath(imagePath, image, false, &node);
+    if (ResolvePath(imagePath.c_str(), shell, image, TEST_PATH) == ERROR_SUCCESS &&
+        Lookup(image, node) == ERROR_SUCCESS && node->dir) {
+        node.reset();
+    }
     Path directory;
     ShellPath(currentDirectory, directory, true);
     shell->imagePath = PathText(image);
@@ -2999,28 +3009,28 @@ bool FileExists(const std::string& path)
 {
     Lock lock(Mutex());
     NodePtr node;
-    return LookupText(path.c_str(), Shell(), node) == ERROR_SUCCESS && !node->dir;
+    return LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) == ERROR_SUCCESS && !node->dir;
 }
 
 bool FolderExists(const std::string& path)
 {
     Lock lock(Mutex());
     NodePtr node;
-    return LookupText(path.c_str(), Shell(), node) == ERROR_SUCCESS && node->dir;
+    return LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) == ERROR_SUCCESS && node->dir;
 }
 
 bool DeletePending(const std::string& path)
 {
     Lock lock(Mutex());
     NodePtr node;
-    return LookupText(path.c_str(), Shell(), node) == ERROR_SUCCESS && node->deletePending;
+    return LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) == ERROR_SUCCESS && node->deletePending;
 }
 
 std::string FileContent(const std::string& path)
 {
     Lock lock(Mutex());
     NodePtr node;
-    if (LookupText(path.c_str(), Shell(), node) != ERROR_SUCCESS || node->dir) {
+    if (LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) != ERROR_SUCCESS || node->dir) {
         return std::string();
     }
     return node->content;

@@ -72,6 +72,8 @@ void ProtectKey(HKEY root, const std::string& subKey);
 // --- Seeding: system folders ----------------------------------------------------
 
 // The folder SHGetSpecialFolderPathA gives for csidl (no trailing separator).
+// As on Windows the call verifies the folder: it fails while the folder does
+// not exist, unless asked to create it. This does not create it.
 void SetSpecialFolder(int csidl, const std::string& path);
 // SHGetSpecialFolderPathA fails for csidl.
 void FailSpecialFolder(int csidl);
@@ -89,23 +91,28 @@ typedef std::function<int()> ProgramMain;
 void RegisterProgram(const std::string& imageContent, ProgramMain main);
 
 // Makes the shell look like a program started from this image: its image
-// file is then in use as a running image, and GetModuleFileNameA and
-// GetCommandLineA answer with these. For tests that call a role's function
-// straight from the test thread.
+// file (if it exists) is then in use as a running image, and
+// GetModuleFileNameA and GetCommandLineA answer with these; the current
+// directory must exist. For tests that call a role's function straight from
+// the test thread. Until then the shell's image is "C:\Windows\explorer.exe"
+// (no such file), its command line that path.
 void SetShellProcess(const std::string& imagePath, const std::string& commandLine,
                      const std::string& currentDirectory);
 
 // Starts a process as the user would (from the shell): the image at
 // imagePath with this command line and current directory. Returns its id.
+// It runs once the shell waits (RunUntilAllEnded, WaitForSingleObject);
+// processes that have not run by the next Reset never do.
 DWORD StartProcess(const std::string& imagePath, const std::string& commandLine,
                    const std::string& currentDirectory);
 // The shell waits until every other process has ended; the clock runs as the
 // processes' waits need it to.
 void RunUntilAllEnded();
-// Ends the shell "process" as far as its handles go: closes all of them
-// (abandoning the mutexes it owns), as the end of a process would; the shell
-// then keeps running with no handles. For tests that call a role's function
-// straight from the test thread and then need the end of that role.
+// Ends the shell "process" as far as the machine can tell: closes all its
+// handles (abandoning the mutexes it owns), lets go of its image file and
+// of its current directory (back to "C:\"), as the end of a process would;
+// the shell then keeps running with no handles. For tests that call a role's
+// function straight from the test thread and then need the end of that role.
 void EndShellProcess();
 
 // --- Dialogs -------------------------------------------------------------------
@@ -186,7 +193,8 @@ unsigned OpenHandleCount();
 unsigned OpenHandleCount(DWORD processId);
 bool NamedObjectExists(const std::string& name);
 
-// Every modelled call in order, as "pid Name(args) -> result"; and what
+// Every modelled call in order, as "pid Name(args) -> result" (the dump also
+// shows the dialog manager's messages and blocked waits among them); and what
 // changed the machine, as "pid FileDeleted C:\...", "FolderRemoved",
 // "KeyDeleted HKLM\...", "FileWritten", "FolderCreated", "ValueSet".
 std::vector<std::string> CallLog();
