@@ -357,6 +357,29 @@ TEST_F(MemoryPlatformTest, DeletesOnlyAnExistingKeyWithoutSubkeys)
                                                         "1 KeyDeleted HKLM\\SOFTWARE\\Vendor\\Product"}));
 }
 
+TEST_F(MemoryPlatformTest, KeyIsQueriedOnlyThroughAHandleOpenedForIt)
+{
+    mem::SetStringValue(HKEY_CURRENT_USER, "K", "V", "x");
+    HKEY key = nullptr;
+    ASSERT_EQ(W().RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(W().RegQueryValueExA(key, "V", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+    W().RegCloseKey(key);
+}
+
+TEST_F(MemoryPlatformTest, SpecialFolderIsGivenOnlyWhenItExists)
+{
+    char path[MAX_PATH];
+    EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE)) << "unset";
+    mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, "C:\\Users\\Alice\\Desktop");
+    EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE)) << "missing";
+    EXPECT_TRUE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, TRUE));
+    EXPECT_EQ(std::string(path), "C:\\Users\\Alice\\Desktop");
+    EXPECT_EQ(mem::Changes().back(), "1 FolderCreated C:\\Users\\Alice\\Desktop");
+    mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE));
+}
+
 // --- Named objects and processes ----------------------------------------------
 
 TEST_F(MemoryPlatformTest, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle)
@@ -382,6 +405,22 @@ TEST_F(MemoryPlatformTest, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle
     EXPECT_EQ(W().OpenEventA(EVENT_ALL_ACCESS, FALSE, "SP start self delete"), nullptr);
     EXPECT_EQ(W().WaitForSingleObject(nullptr, 0), WAIT_FAILED);
     EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(MemoryPlatformTest, ExistingMutexIsOpenedWithoutItsOwnership)
+{
+    W().CreateMutexA(nullptr, TRUE, "SP self delete mutex");
+    static DWORD created;
+    static DWORD waited;
+    HANDLE child = Start("C:\\second.exe", "second", [] {
+        HANDLE m = g_platform->CreateMutexA(nullptr, TRUE, "SP self delete mutex");
+        created = mem::LastError();
+        waited = g_platform->WaitForSingleObject(m, 0);
+        return 0;
+    });
+    W().WaitForSingleObject(child, INFINITE);
+    EXPECT_EQ(created, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "still the first owner's";
 }
 
 TEST_F(MemoryPlatformTest, MutexOfAnEndedProcessIsAbandonedToItsWaiter)
