@@ -7,6 +7,8 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
 option(UNINSTALLER_WINDOWS_BUILDS "Also build Uninstall.exe (32-bit) and its 64-bit twin" ON)
+option(UNINSTALLER_FUZZ "Build the libFuzzer targets (needs clang++)" OFF)
+include(cmake/sanitizers.cmake)
 
 add_library(uninstaller_logic STATIC ${LOGIC_SOURCES})
 target_include_directories(uninstaller_logic PUBLIC ${CMAKE_SOURCE_DIR})
@@ -19,6 +21,9 @@ target_compile_options(memory_platform PRIVATE ${WARNINGS})
 target_link_libraries(memory_platform PUBLIC uninstaller_logic Threads::Threads)
 
 add_subdirectory(tests)
+if(UNINSTALLER_FUZZ)
+    add_subdirectory(tests/fuzz)
+endif()
 
 if(UNINSTALLER_WINDOWS_BUILDS)
     include(ExternalProject)

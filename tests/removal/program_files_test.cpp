@@ -134,10 +134,10 @@ TEST_F(ProgramFilesTest, UnlistableDirectoryEndsTheStep)
 
 TEST_F(ProgramFilesTest, SkipsAPathTooLongForTheBufferAndNothingElseIsAffected)
 {
-    // The directory's path is 247 bytes: "\*.*" fits, and so does every
+    // The directory's path is 245 bytes: "\*.*" fits, and so does every
     // listed name of 13 bytes or less, but not "Buy Online Now!.url".
-    const std::string longDir = "C:\\" + std::string(244, 'd');
-    ASSERT_EQ(longDir.size(), 247u);
+    const std::string longDir = "C:\\" + std::string(242, 'd');
+    ASSERT_EQ(longDir.size(), 245u);
     mem::AddFolder(longDir);
     SetInstallDirectory(longDir);
     // As the search reports it, the name is whole; only the joined path would
