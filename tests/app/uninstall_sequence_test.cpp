@@ -1,0 +1,166 @@
+// The two roles and the uninstall sequence, run as the user starts the
+// program, on a machine with the product installed.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+#include "platform/memory_platform.h"
+#include "tests/support/sample_machine.h"
+#include "ui/resource.h"
+
+namespace {
+
+typedef mem::UserAction A;
+
+class UninstallSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mem::Reset();
+        sample::RegisterUninstallerDialogs();
+        sample::RegisterUninstallerProgram();
+        sample::LaySampleInstall(options_);
+    }
+
+    // Starts the uninstaller with this command line (its quoted path when
+    // empty) and runs everything to its end.
+    DWORD Run(const std::vector<std::vector<A>>& answers, const std::string& commandLine = "")
+    {
+        mem::ScriptDialogs(answers);
+        const std::string path = sample::UninstallerPath(options_);
+        const DWORD id = mem::StartProcess(
+            path, commandLine.empty() ? "\"" + path + "\"" : commandLine, options_.installDir);
+        mem::RunUntilAllEnded();
+        return id;
+    }
+
+    static const mem::ProcessRecord Process(DWORD id)
+    {
+        for (const mem::ProcessRecord& process : mem::Processes()) {
+            if (process.id == id) {
+                return process;
+            }
+        }
+        ADD_FAILURE() << "no process " << id;
+        return mem::ProcessRecord();
+    }
+
+    // Index of the first change that mentions this text.
+    static size_t ChangeIndex(const std::string& text)
+    {
+        const std::vector<std::string> changes = mem::Changes();
+        for (size_t i = 0; i < changes.size(); ++i) {
+            if (changes[i].find(text) != std::string::npos) {
+                return i;
+            }
+        }
+        ADD_FAILURE() << "no change mentions " << text << "\n" << mem::Dump();
+        return changes.size();
+    }
+
+    sample::InstallOptions options_;
+};
+
+TEST_F(UninstallSequenceTest, DecliningRemovesNothingAndStartsNothing)
+{
+    const std::vector<std::vector<A>> declines = {
+        {{mem::PRESS_ENTER, 0, 0}},  // "No" is the default button
+        {{mem::PRESS_ESCAPE, 0, 0}},
+        {{mem::CLOSE_BOX, 0, 0}},
+        {{mem::CLICK, IDCANCEL, 0}},
+    };
+    for (const std::vector<A>& answer : declines) {
+        SetUp();
+        const DWORD id = Run({answer});
+        EXPECT_TRUE(mem::Changes().empty()) << "action " << answer[0].kind << "\n" << mem::Dump();
+        EXPECT_EQ(mem::Processes().size(), 2u) << "the shell and the uninstaller only";
+        EXPECT_EQ(Process(id).exitCode, 0u);
+        ASSERT_EQ(mem::DialogsShown().size(), 1u);
+        EXPECT_EQ(mem::DialogsShown()[0].resourceId, IDD_CONFIRM_REMOVE);
+    }
+}
+
+TEST_F(UninstallSequenceTest, FailedConfirmationDialogCountsAsARefusal)
+{
+    mem::FailCall("DialogBoxParamA", 1814);
+    const DWORD id = Run({});
+    EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
+    EXPECT_EQ(mem::Processes().size(), 2u);
+    EXPECT_EQ(Process(id).exitCode, 0u);
+}
+
+TEST_F(UninstallSequenceTest, YesRemovesFilesEntryShortcutsThenReportsThenHandsOff)
+{
+    const std::vector<std::vector<A>> closings = {
+        {{mem::PRESS_ENTER, 0, 0}}, {{mem::CLICK, IDOK, 0}}, {{mem::ALT_KEY, 0, 'n'}},
+        {{mem::PRESS_ESCAPE, 0, 0}}, {{mem::CLOSE_BOX, 0, 0}}, {{mem::CLICK, IDCANCEL, 0}},
+    };
+    for (const std::vector<A>& closing : closings) {
+        SetUp();
+        const DWORD id = Run({{{mem::CLICK, IDOK, 0}}, closing});
+        SCOPED_TRACE(testing::Message() << "closing action " << closing[0].kind);
+
+        const size_t files = ChangeIndex("FileDeleted C:\\Program Files\\Quillmere\\Quillmere.exe");
+        const size_t entry = ChangeIndex("KeyDeleted");
+        const size_t shortcut = ChangeIndex("FileDeleted " + options_.desktop + "\\Quillmere.lnk");
+        const size_t group = ChangeIndex("FolderRemoved " + options_.programs + "\\Quillmere");
+        const size_t copy = ChangeIndex("suicide.exe");
+        EXPECT_LT(files, entry);
+        EXPECT_LT(entry, shortcut);
+        EXPECT_LT(shortcut, group);
+        EXPECT_LT(group, copy);
+
+        ASSERT_EQ(mem::DialogsShown().size(), 2u);
+        EXPECT_EQ(mem::DialogsShown()[1].resourceId, IDD_REMOVE_COMPLETED);
+        EXPECT_EQ(Process(id).exitCode, 0u);
+        // Handed off and cleaned up, whichever button closed the dialog.
+        EXPECT_FALSE(mem::FileExists(sample::UninstallerPath(options_)));
+        EXPECT_FALSE(mem::FolderExists(options_.installDir));
+        EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY));
+    }
+}
+
+TEST_F(UninstallSequenceTest, EveryStepRunsWhateverTheOneBeforeAchieved)
+{
+    options_.settingsKey = false;  // no directory to sweep
+    options_.uninstallEntry = false;
+    SetUp();
+    Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
+    EXPECT_FALSE(mem::FileExists(options_.desktop + "\\Quillmere.lnk")) << mem::Dump();
+    EXPECT_FALSE(mem::FolderExists(options_.programs + "\\Quillmere"));
+    EXPECT_EQ(mem::DialogsShown().size(), 2u);
+}
+
+TEST_F(UninstallSequenceTest, BlankTailRunsTheUninstallRole)
+{
+    const std::string path = sample::UninstallerPath(options_);
+    Run({{{mem::PRESS_ESCAPE, 0, 0}}}, "\"" + path + "\" \t  ");
+    EXPECT_EQ(mem::DialogsShown().size(), 1u);
+}
+
+TEST_F(UninstallSequenceTest, UnquotedNameWithABlankIsCutAndTakesTheCleanupRole)
+{
+    // The rest of the name becomes the tail: a file that does not exist.
+    const DWORD id = Run({}, sample::UninstallerPath(options_));
+    EXPECT_TRUE(mem::DialogsShown().empty());
+    EXPECT_EQ(Process(id).exitCode, 0u);
+    EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_)));
+}
+
+TEST_F(UninstallSequenceTest, RestrictsTheDllSearchBeforeAnythingElseInBothRoles)
+{
+    Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
+    unsigned programs = 0;
+    for (const mem::ProcessRecord& process : mem::Processes()) {
+        if (process.id != 1) {
+            EXPECT_TRUE(process.restrictedDllSearchFirst) << process.imagePath;
+            ++programs;
+        }
+    }
+    EXPECT_EQ(programs, 2u);
+}
+
+}  // namespace

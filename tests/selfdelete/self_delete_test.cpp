@@ -1,0 +1,232 @@
+// The hand-off from the uninstall role to its temporary copy, and what the
+// copy does, with both processes running on the model.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+#include "platform/memory_platform.h"
+#include "selfdelete/self_delete.h"
+#include "tests/support/sample_machine.h"
+
+namespace {
+
+typedef mem::UserAction A;
+
+class SelfDeleteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mem::Reset();
+        sample::RegisterUninstallerDialogs();
+        sample::RegisterUninstallerProgram();
+    }
+
+    // Lays the machine, answers "Yes" then "&No", and runs the uninstaller
+    // and whatever it starts to their end.
+    void RunRoad()
+    {
+        sample::LaySampleInstall(options_);
+        mem::ScriptDialogs({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
+        uninstaller_ = sample::StartUninstaller(options_);
+        mem::RunUntilAllEnded();
+    }
+
+    std::string Copy() const { return options_.tempPath + TEMP_COPY_NAME; }
+    std::string Uninstaller() const { return sample::UninstallerPath(options_); }
+
+    // The processes the uninstaller started.
+    std::vector<mem::ProcessRecord> Children() const
+    {
+        std::vector<mem::ProcessRecord> children;
+        for (const mem::ProcessRecord& process : mem::Processes()) {
+            if (process.parentId == uninstaller_) {
+                children.push_back(process);
+            }
+        }
+        return children;
+    }
+
+    // "Name" of each call in the log, as "pid Name".
+    static std::vector<std::string> Calls()
+    {
+        std::vector<std::string> calls;
+        for (const std::string& line : mem::CallLog()) {
+            calls.push_back(line.substr(0, line.find('(')));
+        }
+        return calls;
+    }
+
+    static size_t IndexOf(const std::vector<std::string>& calls, const std::string& call,
+                          size_t from = 0)
+    {
+        auto found = std::find(calls.begin() + static_cast<long>(from), calls.end(), call);
+        EXPECT_NE(found, calls.end()) << call << " never made\n" << mem::Dump();
+        return static_cast<size_t>(found - calls.begin());
+    }
+
+    void ExpectCleanMachine() const
+    {
+        EXPECT_FALSE(mem::FileExists(Uninstaller())) << mem::Dump();
+        EXPECT_FALSE(mem::FolderExists(options_.installDir));
+        EXPECT_FALSE(mem::FileExists(Copy()));
+        EXPECT_EQ(mem::OpenHandleCount(), 0u);
+        EXPECT_FALSE(mem::NamedObjectExists(START_EVENT_NAME));
+        EXPECT_FALSE(mem::NamedObjectExists(EXIT_MUTEX_NAME));
+        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY)) << "only ever read";
+    }
+
+    sample::InstallOptions options_;
+    DWORD uninstaller_ = 0;
+};
+
+TEST_F(SelfDeleteTest, HandOffLeavesNoUninstallerDirectoryCopyOrHandle)
+{
+    RunRoad();
+    ExpectCleanMachine();
+    ASSERT_EQ(Children().size(), 1u);
+    EXPECT_EQ(Children()[0].imagePath, Copy());
+    EXPECT_TRUE(Children()[0].ended);
+    EXPECT_EQ(Children()[0].exitCode, 0u);
+    // Neither wait ran out: the protocol ended well inside one bound.
+    EXPECT_LT(mem::Now(), HANDOFF_WAIT_MS);
+}
+
+TEST_F(SelfDeleteTest, BothSidesKeepTheProtocolsOrder)
+{
+    RunRoad();
+    ASSERT_EQ(Children().size(), 1u);
+    const std::string parent = std::to_string(uninstaller_) + " ";
+    const std::string child = std::to_string(Children()[0].id) + " ";
+    const std::vector<std::string> calls = Calls();
+
+    // The uninstall role: copy, open for deletion, event, mutex, start, wait,
+    // let go of the copy.
+    size_t at = IndexOf(calls, parent + "CopyFileA");
+    at = IndexOf(calls, parent + "CreateFileA", at);
+    at = IndexOf(calls, parent + "CreateEventA", at);
+    at = IndexOf(calls, parent + "CreateMutexA", at);
+    const size_t started = IndexOf(calls, parent + "CreateProcessA", at);
+    const size_t waited = IndexOf(calls, parent + "WaitForSingleObject", started);
+    const size_t letGo = IndexOf(calls, parent + "CloseHandle", waited);
+
+    // The copy: report, wait for the end of the uninstall role, delete,
+    // re-read the directory, remove it.
+    const size_t set = IndexOf(calls, child + "SetEvent");
+    at = IndexOf(calls, child + "OpenMutexA", set);
+    const size_t childWait = IndexOf(calls, child + "WaitForSingleObject", at);
+    const size_t deleted = IndexOf(calls, child + "DeleteFileA", childWait);
+    at = IndexOf(calls, child + "RegOpenKeyExA", deleted);
+    IndexOf(calls, child + "RemoveDirectoryA", at);
+
+    EXPECT_LT(started, set);
+    EXPECT_LT(set, letGo) << "the uninstall role waited for the copy to report";
+    EXPECT_LT(letGo, deleted) << "the copy deleted while the uninstall role ran";
+    // The copy's wait ended by the uninstall role's end: the mutex abandoned.
+    EXPECT_NE(mem::CallLog()[childWait].find("-> WAIT_ABANDONED"), std::string::npos)
+        << mem::CallLog()[childWait];
+}
+
+TEST_F(SelfDeleteTest, CopyIsQuotedAndTheUninstallerPathIsTheWholeTail)
+{
+    options_.tempPath = "C:\\Users\\Alice Smith\\Local Temp\\";
+    RunRoad();
+    ASSERT_EQ(Children().size(), 1u);
+    EXPECT_EQ(Children()[0].commandLine,
+              "\"C:\\Users\\Alice Smith\\Local Temp\\suicide.exe\" "
+              "C:\\Program Files\\Quillmere\\Uninstall.exe");
+    ExpectCleanMachine();
+}
+
+TEST_F(SelfDeleteTest, CopyRunsInTheTempFolderSoTheInstallDirectoryCanGo)
+{
+    RunRoad();  // the uninstaller ran with the install directory as its own
+    ASSERT_EQ(Children().size(), 1u);
+    const std::string temp = options_.tempPath.substr(0, options_.tempPath.size() - 1);
+    EXPECT_EQ(Children()[0].currentDirectory, temp);
+    EXPECT_FALSE(mem::FolderExists(options_.installDir));
+}
+
+TEST_F(SelfDeleteTest, StaleCopyInTheTempFolderIsOverwritten)
+{
+    mem::AddFile(options_.tempPath + "SUICIDE.EXE", "left by an earlier run");
+    RunRoad();
+    ASSERT_EQ(Children().size(), 1u);
+    ExpectCleanMachine();  // the program that ran was ours: it cleaned up
+}
+
+TEST_F(SelfDeleteTest, FailedCopyStartsNothingAndLeavesTheUninstaller)
+{
+    mem::AddFile(Copy(), "someone else's program");
+    mem::SetReadOnly(Copy());
+    RunRoad();
+    EXPECT_TRUE(Children().empty()) << mem::Dump();
+    EXPECT_TRUE(mem::FileExists(Uninstaller()));
+    EXPECT_EQ(mem::FileContent(Copy()), "someone else's program");
+    EXPECT_LT(mem::Now(), HANDOFF_WAIT_MS) << "no wait for a copy that was never started";
+}
+
+TEST_F(SelfDeleteTest, FailedLookupMakesNoCopy)
+{
+    const char* lookups[] = {"GetTempPathA", "GetModuleFileNameA"};
+    for (const char* lookup : lookups) {
+        SetUp();
+        options_ = sample::InstallOptions();
+        // WinMain asks for its own path first; the hand-off asks again.
+        mem::FailCall(lookup, ERROR_ACCESS_DENIED, std::string(lookup) == "GetTempPathA" ? 1 : 2);
+        RunRoad();
+        EXPECT_FALSE(mem::FileExists(Copy())) << lookup;
+        EXPECT_TRUE(Children().empty()) << lookup;
+        EXPECT_TRUE(mem::FileExists(Uninstaller())) << lookup;
+    }
+}
+
+TEST_F(SelfDeleteTest, TempPathTooLongForTheCopyMakesNoCopy)
+{
+    options_.tempPath = "C:\\" + std::string(246, 't') + "\\";  // 250 + "suicide.exe" = 261
+    RunRoad();
+    EXPECT_TRUE(Children().empty());
+    EXPECT_TRUE(mem::FileExists(Uninstaller()));
+}
+
+TEST_F(SelfDeleteTest, UnlistedFileKeepsTheDirectoryButTheUninstallerGoes)
+{
+    options_.otherFiles = {"My Notes.txt"};
+    RunRoad();
+    EXPECT_FALSE(mem::FileExists(Uninstaller()));
+    EXPECT_TRUE(mem::FileExists(options_.installDir + "\\My Notes.txt"));
+    EXPECT_TRUE(mem::FolderExists(options_.installDir));
+    EXPECT_FALSE(mem::FileExists(Copy()));
+}
+
+TEST_F(SelfDeleteTest, CleanupRoleStartedByHandDeletesItsFileWithoutWaiting)
+{
+    sample::LaySampleInstall(options_);
+    mem::AddFile("C:\\Data\\old report.doc");
+    mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
+    mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\Data\\old report.doc",
+                      "C:\\Tools");
+    mem::RunUntilAllEnded();
+    EXPECT_FALSE(mem::FileExists("C:\\Data\\old report.doc"));
+    EXPECT_EQ(mem::Now(), 0u);
+    EXPECT_TRUE(mem::DialogsShown().empty());
+    // The install directory still holds the product: it stays.
+    EXPECT_TRUE(mem::FolderExists(options_.installDir));
+}
+
+TEST_F(SelfDeleteTest, CleanupRoleWithoutAnInstallDirectoryRemovesNoFolder)
+{
+    options_.settingsKey = false;
+    sample::LaySampleInstall(options_);
+    mem::AddFolder("C:\\Empty");
+    mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
+    mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\nothing.txt", "C:\\Empty");
+    mem::RunUntilAllEnded();
+    for (const std::string& call : mem::CallLog()) {
+        EXPECT_EQ(call.find("RemoveDirectoryA"), std::string::npos) << call;
+    }
+}
+
+}  // namespace
