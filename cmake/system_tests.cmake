@@ -10,3 +10,27 @@ set_tests_properties(pe_uninstaller_exe PROPERTIES LABELS "pe")
 add_test(NAME reproducible_build
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/repro/check_reproducible_build.sh ${CMAKE_SOURCE_DIR})
 set_tests_properties(reproducible_build PROPERTIES LABELS "pe" TIMEOUT 600)
+
+# The end-to-end suite: the 64-bit twin under Wine, its dialogs shown under
+# Xvfb and driven with real keys and clicks. Alone, so no other test's load
+# skews its timing bounds.
+add_test(NAME wine_end_to_end
+    COMMAND ${SYSTEM_PYTHON} -m unittest discover -s ${CMAKE_SOURCE_DIR}/tests/wine -t ${CMAKE_SOURCE_DIR}/tests/wine -v)
+set_tests_properties(wine_end_to_end PROPERTIES
+    LABELS "wine" RUN_SERIAL ON TIMEOUT 2400
+    ENVIRONMENT "UNINSTALLER_EXE=${UNINSTALLER_EXE_64}")
+
+# The unit tests and the generated machines again under ASan and UBSan.
+add_test(NAME unit_tests_sanitized
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/sanitized_tests.sh ${CMAKE_BINARY_DIR}/sanitized)
+set_tests_properties(unit_tests_sanitized PROPERTIES LABELS "sanitizers" TIMEOUT 1800)
+
+# libFuzzer on the readers of outside input, a minute each.
+add_test(NAME fuzzing
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/fuzz.sh ${CMAKE_BINARY_DIR}/fuzz 60)
+set_tests_properties(fuzzing PROPERTIES LABELS "fuzz" TIMEOUT 1200)
+
+# clang-tidy and cppcheck on the program's sources: no findings.
+add_test(NAME static_analysis
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/analyze.sh ${CMAKE_BINARY_DIR}/analyze)
+set_tests_properties(static_analysis PROPERTIES LABELS "analysis" TIMEOUT 1200)

@@ -6,4 +6,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh build
-ctest --test-dir build --output-on-failure --timeout 3000 "$@"
+ctest --test-dir build --output-on-failure "$@"

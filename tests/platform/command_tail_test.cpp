@@ -29,6 +29,12 @@ struct TailCase {
     std::string tail;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const TailCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CommandTailTest : public ::testing::TestWithParam<TailCase> {};
 
 TEST_P(CommandTailTest, SkipsTheProgramNameByTheStartUpRule)

@@ -19,6 +19,12 @@ struct CommandCase {
     std::string command;  // what WinExec gets
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CommandCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 std::string Z(const std::string& text)
 {
     return text + std::string(1, '\0');
