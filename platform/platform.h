@@ -39,6 +39,7 @@ struct PlatformOps {
     BOOL(WINAPI* EndDialog)(HWND dialog, INT_PTR result);
 
     // --- Registry (results are Windows error codes, 0 on success) -----------
+    // Opens a key with the access asked for.
     LONG(WINAPI* RegOpenKeyExA)(HKEY root, LPCSTR subKey, DWORD options, REGSAM access,
                                 PHKEY result);
     // Opens with full access, as the 16-bit era call did.
@@ -47,6 +48,7 @@ struct PlatformOps {
     // and the stored size on return (ERROR_MORE_DATA when it does not fit).
     LONG(WINAPI* RegQueryValueExA)(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                    LPBYTE data, LPDWORD dataSize);
+    // Closes a key handle from one of the two opens.
     LONG(WINAPI* RegCloseKey)(HKEY key);
     // Deletes a key that has no subkeys.
     LONG(WINAPI* RegDeleteKeyA)(HKEY root, LPCSTR subKey);
@@ -55,7 +57,9 @@ struct PlatformOps {
     // Lists the entries matching a "folder\*.*" pattern, "." and ".." among
     // them (but at a drive's root); INVALID_HANDLE_VALUE if not listable.
     HANDLE(WINAPI* FindFirstFileA)(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+    // The next entry; FALSE (ERROR_NO_MORE_FILES) after the last.
     BOOL(WINAPI* FindNextFileA)(HANDLE search, LPWIN32_FIND_DATAA found);
+    // Ends a search started by FindFirstFileA.
     BOOL(WINAPI* FindClose)(HANDLE search);
     // Fails on a file in use, a read-only file and a folder.
     BOOL(WINAPI* DeleteFileA)(LPCSTR path);
@@ -65,9 +69,12 @@ struct PlatformOps {
     // Copies the file's bytes; with failIfExists FALSE an existing target is
     // overwritten unless it is read-only or in use.
     BOOL(WINAPI* CopyFileA)(LPCSTR existing, LPCSTR target, BOOL failIfExists);
+    // Opens an existing file; with FILE_FLAG_DELETE_ON_CLOSE the file goes
+    // once every handle to it is closed and no process runs it.
     HANDLE(WINAPI* CreateFileA)(LPCSTR path, DWORD access, DWORD shareMode,
                                 LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                 DWORD flagsAndAttributes, HANDLE templateFile);
+    // Closes a file, event, mutex, process or thread handle.
     BOOL(WINAPI* CloseHandle)(HANDLE object);
 
     // --- System folders -----------------------------------------------------
@@ -79,20 +86,29 @@ struct PlatformOps {
     DWORD(WINAPI* GetTempPathA)(DWORD size, LPSTR buffer);
 
     // --- Strings ------------------------------------------------------------
+    // Appends source to target; the caller makes sure it fits.
     LPSTR(WINAPI* lstrcatA)(LPSTR target, LPCSTR source);
 
     // --- Named kernel objects -----------------------------------------------
+    // Creates a named event, or opens it if the name exists; NULL on failure.
     HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
                                  BOOL initialState, LPCSTR name);
+    // Opens an existing named event; NULL if there is none.
     HANDLE(WINAPI* OpenEventA)(DWORD access, BOOL inherit, LPCSTR name);
+    // Signals the event; a manual-reset one stays signalled.
     BOOL(WINAPI* SetEvent)(HANDLE event);
+    // Creates a named mutex, owned by this process if asked and new; a mutex
+    // still owned when its owner ends is abandoned to the next waiter.
     HANDLE(WINAPI* CreateMutexA)(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
                                  LPCSTR name);
+    // Opens an existing named mutex; NULL once no handle to it is left.
     HANDLE(WINAPI* OpenMutexA)(DWORD access, BOOL inherit, LPCSTR name);
     // Returns at a signal, an abandoned mutex or the timeout.
     DWORD(WINAPI* WaitForSingleObject)(HANDLE object, DWORD milliseconds);
 
     // --- Processes ----------------------------------------------------------
+    // Starts a program; with no application name the program is the first
+    // token of the command line. The child gets the line, program name first.
     BOOL(WINAPI* CreateProcessA)(LPCSTR applicationName, LPSTR commandLine,
                                  LPSECURITY_ATTRIBUTES processSecurity,
                                  LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles,
