@@ -2,6 +2,14 @@
 
 #include "app/uninstaller.h"
 
+namespace {
+
+// Bytes up to this value (blank and control bytes) end an unquoted program
+// name and are skipped before the tail; read unsigned, so 128 and up never do.
+const unsigned char LAST_BLANK_OR_CONTROL = 32;
+
+}  // namespace
+
 const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BYTE))
 {
     const char* p = commandLine;
@@ -17,11 +25,11 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
             ++p;
         }
     } else {
-        while (static_cast<unsigned char>(*p) > 32) {
+        while (static_cast<unsigned char>(*p) > LAST_BLANK_OR_CONTROL) {
             ++p;
         }
     }
-    while (*p != '\0' && static_cast<unsigned char>(*p) <= 32) {
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= LAST_BLANK_OR_CONTROL) {
         ++p;
     }
     return p;
