@@ -49,13 +49,9 @@ int StartSelfDelete(const char* uninstallerPath)
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
                                           FILE_FLAG_DELETE_ON_CLOSE, 0);
 
-    STARTUPINFOA startup;
-    char* startupBytes = reinterpret_cast<char*>(&startup);
-    for (unsigned i = 0; i < sizeof(startup); ++i) {
-        startupBytes[i] = 0;
-    }
+    STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {0, 0, 0, 0};
+    PROCESS_INFORMATION process = {};
 
     HANDLE started = g_platform->CreateEventA(0, TRUE, FALSE, START_EVENT_NAME);
     // Never released or closed: the end of this process abandons it, which is
