@@ -42,7 +42,6 @@ MINGW_GCC = "x86_64-w64-mingw32-gcc"
 
 CONFIRM_CAPTION = "Confirm removing of Quillmere"
 COMPLETED_CAPTION = "Uninstall Completed"
-FEEDBACK_URL = "http://www.quillmere.com/whyuninstall.htm"
 
 SETTINGS_KEY = r"HKCU\Software\Korrindal\Quillmere"
 PROGRAM_PATH_VALUE = "Program Path"
@@ -81,6 +80,18 @@ def uninstaller_exe():
     if path:
         return Path(path).resolve()
     return REPO / "build" / "wine-w64" / "Uninstall.exe"
+
+
+def feedback_url():
+    """The why-uninstall address built into the twin (its host is a build
+    setting): the one "http://" string in the file ending in the page's
+    path."""
+    found = re.findall(rb"http://[\x21-\x7e]+?/whyuninstall\.htm(?=\0)",
+                       uninstaller_exe().read_bytes())
+    if len(found) != 1:
+        raise HarnessError("expected one feedback address in %s, found %r"
+                           % (uninstaller_exe(), found))
+    return found[0].decode("ascii")
 
 
 def missing_requirements():
@@ -721,9 +732,21 @@ def _xdotool(args, check=True):
 
 
 def find_windows(caption):
-    """X windows whose title is exactly caption."""
-    proc = _xdotool(["search", "--name", "^%s$" % re.escape(caption)], check=False)
+    """Shown X windows whose title is exactly caption. (Wine names a window
+    before it maps it, and one not yet mapped cannot take the focus.)"""
+    proc = _xdotool(["search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
+                    check=False)
     return [int(w) for w in proc.stdout.split()]
+
+
+def window_titles():
+    """The titles of all named X windows, for failure messages."""
+    proc = _xdotool(["search", "--name", "."], check=False)
+    titles = []
+    for window in proc.stdout.split():
+        name = _xdotool(["getwindowname", window], check=False).stdout.decode(errors="replace")
+        titles.append(name.strip())
+    return titles
 
 
 class Control:
@@ -753,8 +776,12 @@ class Dialog:
 
     @classmethod
     def wait(cls, prefix, caption, timeout=DIALOG_TIMEOUT):
-        windows = wait_until(lambda: find_windows(caption), timeout,
-                             'a window titled "%s"' % caption)
+        try:
+            windows = wait_until(lambda: find_windows(caption), timeout,
+                                 'a window titled "%s"' % caption)
+        except HarnessError as error:
+            raise HarnessError("%s; running in the prefix: %s; windows on the display: %s"
+                               % (error, prefix.processes(), window_titles()))
         return cls(prefix, caption, windows[0])
 
     def title(self):

@@ -1,0 +1,181 @@
+#!/usr/bin/python3
+"""The two dialogs under Wine, driven with real key presses and clicks, and
+the feedback page started from the completion dialog through the browser's
+registration."""
+
+import unittest
+
+from harness import (COMPLETED_CAPTION, CONFIRM_CAPTION, Dialog, HarnessError, WineTestCase,
+                     feedback_url, install_recorder, lay_sample_install, recorded_runs,
+                     register_browser, wait_until)
+
+# Wine registers its own browser like this: a quoted path with blanks.
+BROWSER = r"C:\Program Files\Web Browser\browser.exe"
+# Where the unquoted path would make the system look first.
+PLANTED = (r"C:\Program.exe", r"C:\Program Files\Web.exe")
+
+BS_TYPEMASK = 0x0F
+BS_DEFPUSHBUTTON = 0x01
+SS_TYPEMASK = 0x1F
+SS_ICON = 0x03
+WS_TABSTOP = 0x00010000
+WS_GROUP = 0x00020000
+
+
+def control_summary(controls):
+    """(id, class, text) of each control in tab order, the icon's text (its
+    resource reference) left out."""
+    return [(c.id, c.cls, "" if c.style & SS_TYPEMASK == SS_ICON and c.cls == "Static"
+             else c.text) for c in controls]
+
+
+class ConfirmationDialog(WineTestCase):
+    """The question before anything is touched: only "Yes" goes on."""
+
+    def setUp(self):
+        super().setUp()
+        self.sample = lay_sample_install(self.prefix)
+        self.before = self.prefix.snapshot()
+        self.run_ = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
+        self.dialog = Dialog.wait(self.prefix, CONFIRM_CAPTION)
+
+    def assertDeclined(self):
+        self.assertEqual(self.run_.exit_code(), 0)
+        self.assertNoChange(self.before, self.prefix.snapshot())
+
+    def test_ShowsItsCaptionQuestionAndButtons(self):
+        self.assertEqual(self.dialog.title(), CONFIRM_CAPTION)
+        info = self.dialog.describe()
+        self.assertEqual(info["caption"], CONFIRM_CAPTION)
+        self.assertEqual(control_summary(info["controls"]), [
+            (2, "Button", "No"),
+            (1, "Button", "Yes"),
+            (1000, "Static",
+             "Are you sure you want to completely remove Quillmere and all of its components?"),
+            (-1, "Static", ""),
+        ])
+        no, yes, question, icon = info["controls"]
+        self.assertEqual(no.style & BS_TYPEMASK, BS_DEFPUSHBUTTON, "No is the default button")
+        self.assertNotEqual(yes.style & BS_TYPEMASK, BS_DEFPUSHBUTTON)
+        self.assertTrue(no.style & WS_TABSTOP and yes.style & WS_TABSTOP)
+        self.assertEqual(icon.style & SS_TYPEMASK, SS_ICON)
+        self.assertTrue(info["close_box"], "the dialog has a close box")
+        self.dialog.click("No")
+        self.assertDeclined()
+
+    def test_EnterAsItOpensDeclines(self):
+        self.dialog.key("Return")
+        self.assertDeclined()
+
+    def test_EscDeclines(self):
+        self.dialog.key("Escape")
+        self.assertDeclined()
+
+    def test_CloseBoxDeclines(self):
+        self.dialog.click_close_box()
+        self.assertDeclined()
+
+    def test_YesGoesOnToTheCompletionDialog(self):
+        self.dialog.click("Yes")
+        self.dialog.wait_closed()
+        completed = Dialog.wait(self.prefix, COMPLETED_CAPTION)
+        completed.key("alt+n")
+        self.assertEqual(self.run_.exit_code(), 0)
+
+
+class CompletionDialog(WineTestCase):
+    """After the removal: "&Yes" (the default) opens the feedback page in the
+    registered browser, anything else starts nothing."""
+
+    def setUp(self):
+        super().setUp()
+        install_recorder(self.prefix, BROWSER)
+        register_browser(self.prefix, '"%s"' % BROWSER)
+        twin = self.install_twin()
+        self.run_ = self.prefix.start('"%s"' % twin)
+        Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
+        self.dialog = Dialog.wait(self.prefix, COMPLETED_CAPTION)
+
+    def assertOpensFeedbackPage(self):
+        runs = wait_until(lambda: recorded_runs(self.prefix, BROWSER), 20, "the browser to run")
+        self.assertEqual(self.run_.exit_code(), 0)
+        self.assertEqual(runs, [('"%s" %s' % (BROWSER, feedback_url()), BROWSER)])
+
+    def assertStartsNothing(self):
+        self.assertEqual(self.run_.exit_code(), 0)
+        # WinExec returns once the browser's process exists; with the
+        # uninstaller ended, a browser it started would be running or done.
+        self.assertEqual(self.prefix.running("browser.exe"), [])
+        self.assertEqual(recorded_runs(self.prefix, BROWSER), [])
+
+    def test_ShowsItsCaptionNoticeQuestionAndButtons(self):
+        self.assertEqual(self.dialog.title(), COMPLETED_CAPTION)
+        info = self.dialog.describe()
+        self.assertEqual(control_summary(info["controls"]), [
+            (1, "Button", "&Yes"),
+            (2, "Button", "&No"),
+            (-1, "Static", "Would you like to tell us why did you uninstall Quillmere?"),
+            (-1, "Static", "Quillmere has been successfully removed from your system!"),
+            (-1, "Static", ""),
+        ])
+        yes, no = info["controls"][:2]
+        self.assertEqual(yes.style & BS_TYPEMASK, BS_DEFPUSHBUTTON, "&Yes is the default button")
+        self.assertNotEqual(no.style & BS_TYPEMASK, BS_DEFPUSHBUTTON)
+        self.assertEqual(info["controls"][4].style & SS_TYPEMASK, SS_ICON)
+        self.dialog.click("&No")
+        self.assertStartsNothing()
+
+    def test_EnterOpensFeedbackPage(self):
+        self.dialog.key("Return")
+        self.assertOpensFeedbackPage()
+
+    def test_AltYOpensFeedbackPage(self):
+        self.dialog.key("alt+y")
+        self.assertOpensFeedbackPage()
+
+    def test_ClickOnYesOpensFeedbackPage(self):
+        self.dialog.click("&Yes")
+        self.assertOpensFeedbackPage()
+
+    def test_EscStartsNothing(self):
+        self.dialog.key("Escape")
+        self.assertStartsNothing()
+
+    def test_AltNStartsNothing(self):
+        self.dialog.key("alt+n")
+        self.assertStartsNothing()
+
+    def test_ClickOnNoStartsNothing(self):
+        self.dialog.click("&No")
+        self.assertStartsNothing()
+
+    def test_CloseBoxStartsNothing(self):
+        self.dialog.click_close_box()
+        self.assertStartsNothing()
+
+
+class FeedbackBrowserPath(WineTestCase):
+    """The browser's registered path has blanks and is quoted: it must stay
+    quoted, or the system would look for C:\\Program.exe first, a place
+    where anyone who could write there would be run, often with the
+    uninstaller's raised rights."""
+
+    def test_RunsRegisteredBrowserNeverThePlantedProgram(self):
+        install_recorder(self.prefix, BROWSER)
+        for planted in PLANTED:
+            install_recorder(self.prefix, planted)
+        register_browser(self.prefix, '"%s"' % BROWSER)
+        twin = self.install_twin()
+        run = self.prefix.start('"%s"' % twin)
+        Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
+        Dialog.wait(self.prefix, COMPLETED_CAPTION).click("&Yes")
+        runs = wait_until(lambda: recorded_runs(self.prefix, BROWSER), 20, "the browser to run")
+        self.assertEqual(run.exit_code(), 0)
+        self.assertEqual(runs, [('"C:\\Program Files\\Web Browser\\browser.exe" %s'
+                                 % feedback_url(), BROWSER)])
+        for planted in PLANTED:
+            self.assertEqual(recorded_runs(self.prefix, planted), [], planted + " was run")
+
+
+if __name__ == "__main__":
+    unittest.main()
