@@ -52,18 +52,28 @@ class ProcessWatch:
     line), then executes "wine64 C:\\...\\PROGRAM.exe ARGS", then rewrites its
     command line to "C:\\...\\PROGRAM.exe ARGS". The program is read from the
     command line on every poll, so a fork is never taken for its parent for
-    longer than it stays one; `ever(name)` keeps every process that has ever
-    run that program."""
+    longer than it stays one.
+
+    Process ids are reused (pid_max may be as low as 32768), so a process is
+    a record, not an id: a record is made when its id shows up in /proc, and
+    closed when the id goes away."""
+
+    class Process:
+        def __init__(self, pid):
+            self.pid = pid
+            self.names = set()
+            self.gone = False
 
     def __init__(self, prefix_path):
         self.marker = ("WINEPREFIX=%s" % prefix_path).encode()
-        self.seen = set(self._pids())
-        self.ours = set()
-        self.names = {}      # pid -> names it has been seen with
+        self.present = set(self._pids())   # ids in /proc at the last poll
+        self.live = {}                      # pid -> Process, ours, id present
+        self.all = []                       # every Process of ours ever seen
+        self.pending = set()                # ids whose environment was empty
 
     @staticmethod
     def _pids():
-        return [int(e) for e in os.listdir("/proc") if e.isdigit()]
+        return {int(e) for e in os.listdir("/proc") if e.isdigit()}
 
     @staticmethod
     def _read(pid, what):
@@ -73,8 +83,11 @@ class ProcessWatch:
         except OSError:
             return None
 
-    def alive(self, pid):
-        stat = self._read(pid, "stat")
+    def alive(self, process):
+        """Whether the process runs: its id still there and not a zombie."""
+        if process.gone:
+            return False
+        stat = self._read(process.pid, "stat")
         if stat is None:
             return False
         return stat.rsplit(b")", 1)[1].split()[0] not in (b"Z", b"X")
@@ -96,27 +109,37 @@ class ProcessWatch:
         return exe.rsplit("\\", 1)[-1].lower()
 
     def poll(self):
-        for pid in self._pids():
-            if pid in self.seen:
-                continue
-            self.seen.add(pid)
+        present = self._pids()
+        for pid in self.present - present:
+            process = self.live.pop(pid, None)
+            if process is not None:
+                process.gone = True
+        # A process caught in the middle of its exec shows no environment
+        # yet: it is looked at again on the next poll.
+        self.pending &= present
+        for pid in (present - self.present) | self.pending:
             environ = self._read(pid, "environ")
-            if environ is not None and self.marker in environ.split(b"\0"):
-                self.ours.add(pid)
-        for pid in list(self.ours):
-            cmdline = self._read(pid, "cmdline")
-            if cmdline is None:
-                self.ours.discard(pid)
+            if not environ:
+                self.pending.add(pid)
                 continue
-            name = self.program(cmdline)
+            self.pending.discard(pid)
+            if self.marker in environ.split(b"\0"):
+                process = self.Process(pid)
+                self.live[pid] = process
+                self.all.append(process)
+        self.present = present
+        for process in self.live.values():
+            cmdline = self._read(process.pid, "cmdline")
+            name = self.program(cmdline) if cmdline else None
             if name is not None:
-                self.names.setdefault(pid, set()).add(name)
+                process.names.add(name)
 
     def ever(self, name):
-        return [pid for pid, names in self.names.items() if name.lower() in names]
+        """Every process of ours that has run the program, oldest first."""
+        return [p for p in self.all if name.lower() in p.names]
 
     def running(self, name):
-        return [pid for pid in self.ever(name) if self.alive(pid)]
+        return [p for p in self.ever(name) if self.alive(p)]
 
 
 def visible_window(caption, display, timeout=harness.DIALOG_TIMEOUT):
@@ -152,10 +175,11 @@ def close_and_time(prefix, caption, watch, parent_name, copy_name, install_dir=N
     watch.poll()
     parents = watch.running(parent_name)
     if len(parents) != 1:
-        raise harness.HarnessError("expected one running %s, found %s" % (parent_name, parents))
+        raise harness.HarnessError("expected one running %s, found %s" % (
+            parent_name, [p.pid for p in parents]))
     parent = parents[0]
     # Copies of earlier runs are no copies of this one.
-    earlier_copies = set(watch.ever(copy_name))
+    earlier_copies = watch.ever(copy_name)
     copy = None
     times = {"parent_end": None, "copy_end": None, "dir_gone": None}
     unix_dir = prefix.unix(install_dir) if install_dir else None
@@ -191,6 +215,18 @@ def close_and_time(prefix, caption, watch, parent_name, copy_name, install_dir=N
     return times
 
 
+def click_yes(prefix, display):
+    """A real click on the confirmation's "Yes". The pointer is moved away
+    first: `mousemove --sync` to where the pointer already is waits seconds
+    for a move that never comes, and every run's dialog sits at the same
+    place."""
+    dialog = harness.Dialog.wait(prefix, harness.CONFIRM_CAPTION)
+    x, y = dialog.control("Yes").centre
+    xdotool(["mousemove", 0, 0], display)
+    xdotool(["mousemove", "--sync", x, y], display)
+    xdotool(["click", 1], display)
+
+
 def wait_ended(watch, name):
     def ended():
         watch.poll()
@@ -201,7 +237,7 @@ def wait_ended(watch, name):
 def uninstaller_run(prefix, twin, watch):
     sample = harness.lay_sample_install(prefix, uninstaller=twin)
     launch = prefix.start(sample.command_line, cwd="C:\\")
-    harness.Dialog.wait(prefix, harness.CONFIRM_CAPTION).click("Yes")
+    click_yes(prefix, harness.session().display)
     times = close_and_time(prefix, harness.COMPLETED_CAPTION, watch, UNINSTALLER_NAME, COPY_NAME,
                            sample.install_dir)
     times["exit_code"] = launch.exit_code(30)
