@@ -242,6 +242,9 @@ struct Item {
     bool readOnly = false;
     bool inUse = false;
     std::string content;
+    WinPath resolved;
+    std::string key;        // resolved.Key()
+    std::string parentKey;  // resolved.Parent().Key()
 };
 
 // The files and folders of a machine, each once, parents before children.
@@ -268,9 +271,9 @@ public:
     std::vector<const Item*> Children(const WinPath& folder) const
     {
         std::vector<const Item*> children;
+        const std::string key = folder.valid ? folder.Key() : std::string();
         for (const Item& item : items_) {
-            const WinPath path = Resolve(item.path);
-            if (!path.IsRoot() && path.Parent() == folder) {
+            if (item.parentKey == key) {
                 children.push_back(&item);
             }
         }
@@ -302,8 +305,7 @@ private:
             parent.path = missing[i].Key();
             parent.folder = true;
             parent.implicit = true;
-            index_[missing[i].Key()] = items_.size();
-            items_.push_back(parent);
+            Index(parent, missing[i]);
         }
         Item item;
         item.path = path;
@@ -311,9 +313,17 @@ private:
         item.readOnly = readOnly;
         item.inUse = inUse;
         item.content = content;
-        index_[resolved.Key()] = items_.size();
-        items_.push_back(item);
+        Index(item, resolved);
         return true;
+    }
+
+    void Index(Item& item, const WinPath& resolved)
+    {
+        item.resolved = resolved;
+        item.key = resolved.Key();
+        item.parentKey = resolved.Parent().Key();
+        index_[item.key] = items_.size();
+        items_.push_back(item);
     }
 
     std::vector<Item> items_;
@@ -321,6 +331,8 @@ private:
 };
 
 enum FolderState { FOLDER_THERE, FOLDER_MISSING, LOOKUP_FAILS, NOT_SET };
+// The hand-off's two names already held by another program.
+enum StaleObjects { NO_STALE, STALE_EVENT_SET, STALE_MUTEX_OWNED, STALE_MUTEX_FREE };
 const char* const kFolderStateNames[] = {"there", "missing", "lookup-fails", "not-set"};
 
 // A machine: everything the generator decided, and nothing else.
@@ -335,6 +347,7 @@ struct Machine {
     bool uninstallerReadOnly = false;
     bool uninstallerInUse = false;
     std::string currentDirectory;  // the uninstall role's, as the user started it
+    std::string commandLine;
 
     bool settingsKey = true;
     bool programPath = true;  // the value exists
@@ -355,6 +368,8 @@ struct Machine {
     bool browserValue = false;
     DWORD browserType = REG_SZ;
     std::string browserBytes;
+
+    StaleObjects staleObjects = NO_STALE;
 
     std::vector<A> confirmAnswer;
     std::vector<A> completedAnswer;
@@ -724,7 +739,26 @@ void GenerateProgramPath(Random& r, Machine& m)
 void GenerateInstallContents(Random& r, Machine& m)
 {
     const std::string dir = m.installDir == "C:\\" ? "C:" : m.installDir;
-    m.uninstaller = dir + "\\Uninstall.exe";
+    // Mostly the installed uninstaller; sometimes a copy the user runs from
+    // elsewhere, the installed one left in place or not.
+    if (r.Percent(5)) {
+        m.uninstaller = "C:\\Users\\Alice\\Downloads\\Uninstall.exe";
+        if (r.Percent(50)) {
+            m.tree.AddFile(dir + "\\Uninstall.exe", sample::UNINSTALLER_IMAGE);
+        }
+        m.Note("uninstaller", "run-from-elsewhere");
+    } else {
+        m.uninstaller = dir + "\\Uninstall.exe";
+    }
+    if (m.uninstaller.find(' ') == std::string::npos && r.Percent(15)) {
+        m.commandLine = m.uninstaller;
+        m.Note("command", "unquoted");
+    } else if (r.Percent(10)) {
+        m.commandLine = "\"" + m.uninstaller + "\" \t ";
+        m.Note("command", "blanks-after");
+    } else {
+        m.commandLine = "\"" + m.uninstaller + "\"";
+    }
     m.uninstallerReadOnly = r.Percent(4);
     m.uninstallerInUse = !m.uninstallerReadOnly && r.Percent(4);
     m.tree.AddFile(m.uninstaller, sample::UNINSTALLER_IMAGE, m.uninstallerReadOnly,
@@ -944,6 +978,12 @@ void GenerateRegistry(Random& r, Machine& m)
         m.Note("uninstall-key", "missing");
     }
     m.siblingKeys = r.Percent(25);
+
+    static const char* const kStaleNames[] = {"none", "event-set", "mutex-owned", "mutex-free"};
+    m.staleObjects = static_cast<StaleObjects>(r.Weighted({91, 3, 3, 3}));
+    if (m.staleObjects != NO_STALE) {
+        m.Note("named-objects", kStaleNames[m.staleObjects]);
+    }
 
     m.browserKey = r.Percent(90);
     if (!m.browserKey) {
@@ -1252,6 +1292,13 @@ void LayMachine(const Machine& m)
     mem::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, kCommonPrograms);
     mem::SetTempPath(m.tempPath);
 
+    // Another program (the shell here, which never ends) holds the names.
+    if (m.staleObjects == STALE_EVENT_SET) {
+        g_platform->CreateEventA(0, TRUE, TRUE, "SP start self delete");
+    } else if (m.staleObjects != NO_STALE) {
+        g_platform->CreateMutexA(0, m.staleObjects == STALE_MUTEX_OWNED, "SP self delete mutex");
+    }
+
     mem::ScriptDialogs(Script(m));
 }
 
@@ -1259,7 +1306,7 @@ void LayMachine(const Machine& m)
 // path) and runs it and whatever it starts to their end.
 void RunMachine(const Machine& m)
 {
-    mem::StartProcess(m.uninstaller, "\"" + m.uninstaller + "\"", m.currentDirectory);
+    mem::StartProcess(m.uninstaller, m.commandLine, m.currentDirectory);
     if (!m.failOperation.empty()) {
         mem::FailCall(m.failOperation, m.failError, m.failOccurrence);
     }
@@ -1395,7 +1442,7 @@ std::vector<const Item*> SweepableFiles(const Tree& tree, const WinPath& folder,
 bool EmptyAfter(const Tree& tree, const WinPath& folder, const std::set<std::string>& gone)
 {
     for (const Item* child : tree.Children(folder)) {
-        if (child->folder || gone.count(Resolve(child->path).Key()) == 0) {
+        if (child->folder || gone.count(child->key) == 0) {
             return false;
         }
     }
@@ -1420,7 +1467,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     std::string text;
     if (legit.hasInstallDir && ProgramPathText(m, text)) {
         for (const Item* file : SweepableFiles(tree, legit.installDir, text, true)) {
-            expected.files.insert(Resolve(file->path).Key());
+            expected.files.insert(file->key);
         }
     }
 
@@ -1438,7 +1485,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
         if (group.size() <= kMaxPath - 1) {
             std::set<std::string> groupFiles;
             for (const Item* file : SweepableFiles(tree, legit.group, group, false)) {
-                groupFiles.insert(Resolve(file->path).Key());
+                groupFiles.insert(file->key);
             }
             expected.files.insert(groupFiles.begin(), groupFiles.end());
             if (tree.IsFolder(legit.group) && group.size() + 4 <= kMaxPath - 1 &&
@@ -1463,7 +1510,9 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     if (!m.uninstallerReadOnly) {
         expected.files.insert(legit.tempCopy.Key());
     }
-    if (!m.uninstallerReadOnly && !m.uninstallerInUse) {
+    // With a free mutex of that name held elsewhere the copy does not wait
+    // for the uninstaller's end: its delete of the running file fails.
+    if (!m.uninstallerReadOnly && !m.uninstallerInUse && m.staleObjects != STALE_MUTEX_FREE) {
         expected.files.insert(legit.uninstaller.Key());
     }
     // A value that is no full path names another folder from the cleanup
@@ -1545,7 +1594,7 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
     auto excuseFolder = [&](const WinPath& folder) {
         excuses.keys.insert(folder.Key());
         for (const Item* child : m.tree.Children(folder)) {
-            excuses.keys.insert(Resolve(child->path).Key());
+            excuses.keys.insert(child->key);
         }
     };
     for (const std::string& line : log) {
@@ -1617,7 +1666,7 @@ void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::str
         }
     }
     for (const Item& item : m.tree.Items()) {
-        const WinPath path = Resolve(item.path);
+        const WinPath& path = item.resolved;
         if (item.folder ? MayRemoveFolder(legit, path) : MayDeleteFile(legit, path)) {
             continue;
         }
@@ -1745,7 +1794,7 @@ std::string Describe(const Machine& m)
     out << " | Program Path " << (m.settingsKey ? (m.programPath ? "" : "(no value) ") : "(no key) ")
         << "type " << m.programPathType << " " << m.programPathBytes.size() << " bytes \""
         << Printable(m.programPathBytes) << "\" | product in " << m.installDir
-        << " | started in " << m.currentDirectory << " | temp \"" << Printable(m.tempPath)
+        << " | started as " << m.commandLine << " in " << m.currentDirectory << " | temp \"" << Printable(m.tempPath)
         << "\" | desktop " << kFolderStateNames[m.desktopState] << " " << m.desktop
         << " | programs " << kFolderStateNames[m.programsState] << " " << m.programs
         << " | confirm [" << ActionsText(m.confirmAnswer) << "] completed ["
@@ -1825,6 +1874,9 @@ Outcome RunAndCheck(const Machine& m, ModelFaults& faults)
     for (const std::string& fault : faults.Take()) {
         outcome.problems.push_back("model fault: " + fault.substr(0, fault.find('\n')));
     }
+    if (excuses.any && !outcome.problems.empty()) {
+        outcome.problems.push_back("(the call made to fail: " + excuses.what + ")");
+    }
     outcome.handOff = expected.handOff && !expected.declined;
     outcome.removedSomething = !mem::Changes().empty();
     outcome.injected = excuses.any;
@@ -1873,6 +1925,12 @@ TEST_F(GeneratedMachinesTest, RemoveOnlyTheProductAndAllOfItThatCanGo)
             if (failed <= 3) {
                 message << mem::Dump();
             }
+            if (count == 1) {  // a rerun: every call, not only the dump's last ones
+                message << "all calls:\n";
+                for (const std::string& call : mem::CallLog()) {
+                    message << "  " << call << "\n";
+                }
+            }
             if (failed <= 25) {
                 ADD_FAILURE() << message.str();
             }
@@ -1900,7 +1958,10 @@ TEST_F(GeneratedMachinesTest, RemoveOnlyTheProductAndAllOfItThatCanGo)
               "value=other", "value=junk", "bait=empty", "temp=blanks", "temp=near",
               "temp=over", "temp=lookup", "stale-copy=in", "confirm=no", "confirm=yes",
               "completed=yes", "completed=no", "browser=500", "browser=too", "fail=lstrcatA",
-              "fail=DeleteFileA", "listed=in", "listed=read", "install=many", "group=subfolder"}) {
+              "fail=DeleteFileA", "listed=in", "listed=read", "install=many", "install=near",
+              "install=subfolder", "group=subfolder", "desktop=lookup", "programs=missing",
+              "shortcut=folder", "uninstaller=run", "command=unquoted", "command=blanks",
+              "named-objects=mutex", "unrelated=files"}) {
             EXPECT_GT(seen[variant], 0u) << "no machine had " << variant;
         }
         EXPECT_GT(whole, count / 4) << "too few machines judged for completeness";
