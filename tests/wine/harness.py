@@ -121,6 +121,21 @@ def wait_until(predicate, timeout, what, interval=_POLL):
         time.sleep(interval)
 
 
+def first_times(conditions, timeout, interval=0.01):
+    """Polls several conditions together until all have held or timeout
+    seconds have passed, and returns {name: time.monotonic() when the
+    condition was first seen to hold, or None if it never did}."""
+    seen = dict.fromkeys(conditions)
+    deadline = time.monotonic() + timeout
+    while True:
+        for name, condition in conditions.items():
+            if seen[name] is None and condition():
+                seen[name] = time.monotonic()
+        if all(v is not None for v in seen.values()) or time.monotonic() >= deadline:
+            return seen
+        time.sleep(interval)
+
+
 def _run(args, env=None, timeout=120, cwd=None, what=None):
     """Runs a program to its end with its output in a file (a Wine child can
     hold a pipe open long after the program itself ended)."""
@@ -384,7 +399,15 @@ def parse_wine_registry(path, root):
                 end = _closing_bracket(line)
                 name = _unescape(line[1:end])
                 current = root + "\\" + name
-                keys[current] = {}
+                keys.setdefault(current, {})
+                # A key is written only with its values or as a leaf: its
+                # parents are implied, and one that loses its last subkey
+                # appears on its own. Keep them all, so that this is no
+                # change.
+                parent = current
+                while parent.count("\\") > 1:
+                    parent = parent.rsplit("\\", 1)[0]
+                    keys.setdefault(parent, {})
             elif current is None or not line or line.startswith(";"):
                 continue
             elif line.startswith("#"):
@@ -685,7 +708,8 @@ class WinePrefix:
             except OSError:
                 continue
             low = cmdline.lower()
-            if low.startswith("c:\\windows\\") or "wineserver" in low or not low:
+            if (low.startswith("c:\\windows\\") or "wineserver" in low or not low
+                    or str(self.session.helpers["launch"].parent).lower() in low):
                 continue
             found.append((int(entry), cmdline))
         return found
@@ -875,6 +899,13 @@ class SampleInstall:
     def command_line(self):
         """How Explorer or a shortcut starts the uninstaller."""
         return '"%s"' % self.uninstaller
+
+
+def confirm_removal(prefix):
+    """Answers "Yes" to the confirmation with a click and returns the
+    completion dialog that follows."""
+    Dialog.wait(prefix, CONFIRM_CAPTION).click("Yes")
+    return Dialog.wait(prefix, COMPLETED_CAPTION)
 
 
 def lay_sample_install(prefix, install_dir=INSTALL_DIR, files=PRODUCT_FILES,
