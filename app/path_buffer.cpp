@@ -38,6 +38,24 @@ int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* 
 
 namespace {
 
+int IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+}  // namespace
+
+int IsFullPath(const char* path)
+{
+    const char drive = static_cast<char>(path[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && path[1] == ':' && IsSeparator(path[2])) {
+        return 1;
+    }
+    return IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
+namespace {
+
 char FoldAsciiCase(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

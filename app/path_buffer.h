@@ -16,6 +16,12 @@ int AppendString(char* buffer, unsigned bufferSize, const char* text);
 int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* second,
               const char* third);
 
+// True for a fully qualified path: a drive letter, a colon and a separator
+// ("C:\..."), or two separators ("\\server\share\..."). A relative path, a
+// drive-relative one ("C:x") and a rooted one without drive ("\x") name a
+// different folder depending on the current directory and drive.
+int IsFullPath(const char* path);
+
 // Compares two whole names, the letters A to Z equal to a to z and nothing
 // else folded.
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right);

@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/path_buffer.h"
 #include "platform/platform.h"
 #include "removal/removal.h"
 
@@ -28,4 +29,10 @@ int ReadStringValue(const char* subKey, const char* valueName, char* buffer, HKE
 void ReadInstallDirectory(char* installDir)
 {
     ReadStringValue(SETTINGS_KEY, PROGRAM_PATH_VALUE, installDir, HKEY_CURRENT_USER);
+    // A relative value would be taken from whatever the current directory
+    // is: the install directory for the uninstall role, the temp folder for
+    // the cleanup role. The folder it names there is not the product's.
+    if (!IsFullPath(installDir)) {
+        installDir[0] = '\0';
+    }
 }

@@ -10,7 +10,8 @@
 // an empty value: an empty buffer means "no value".
 int ReadStringValue(const char* subKey, const char* valueName, char* buffer, HKEY rootKey);
 
-// Reads the install directory; the buffer is empty when there is none.
+// Reads the install directory; the buffer is empty when there is none or the
+// value is not a full path.
 void ReadInstallDirectory(char* installDir);
 
 // Deletes the product's listed files from the top level of the install

@@ -123,4 +123,26 @@ TEST_F(InstallPathTest, FailedOpenYieldsNoDirectory)
     EXPECT_EQ(Read(), "");
 }
 
+TEST_F(InstallPathTest, InstallDirectoryMustBeAFullPath)
+{
+    // Relative values would name a folder under whatever the current
+    // directory is: for the cleanup role, the temp folder.
+    const char* refused[] = {"Quillmere", "..\\Quillmere", "%ProgramFiles%\\Quillmere", "C:",
+                             "C:Quillmere", "\\Quillmere", ".", " C:\\Quillmere"};
+    for (const char* value : refused) {
+        StoreValue(REG_SZ, std::string(value) + std::string(1, '\0'));
+        char installDir[MAX_PATH];
+        ReadInstallDirectory(installDir);
+        EXPECT_STREQ(installDir, "") << value;
+    }
+    const char* accepted[] = {"C:\\Program Files\\Quillmere", "d:/Quillmere", "C:\\",
+                              "\\\\server\\share\\Quillmere"};
+    for (const char* value : accepted) {
+        StoreValue(REG_SZ, std::string(value) + std::string(1, '\0'));
+        char installDir[MAX_PATH];
+        ReadInstallDirectory(installDir);
+        EXPECT_STREQ(installDir, value);
+    }
+}
+
 }  // namespace
