@@ -1463,9 +1463,13 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     }
     const Tree& tree = m.tree;
 
-    // The listed files at the top of the install directory.
+    // The listed files at the top of the install directory. A value that is
+    // no full path ("C:", "C:x", "\\x", "x") names a folder only from some
+    // current directory; whether the program acts on it at all is its own
+    // choice, so only what it does is checked (safety), not that it does.
     std::string text;
-    if (legit.hasInstallDir && ProgramPathText(m, text)) {
+    const bool fullPath = ProgramPathText(m, text) && IsFullPath(text);
+    if (legit.hasInstallDir && fullPath) {
         for (const Item* file : SweepableFiles(tree, legit.installDir, text, true)) {
             expected.files.insert(file->key);
         }
@@ -1515,10 +1519,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     if (!m.uninstallerReadOnly && !m.uninstallerInUse && m.staleObjects != STALE_MUTEX_FREE) {
         expected.files.insert(legit.uninstaller.Key());
     }
-    // A value that is no full path names another folder from the cleanup
-    // role's current directory than from the uninstaller's: only a full
-    // path's folder is demanded gone.
-    if (legit.hasInstallDir && IsFullPath(text) && !legit.installDir.IsRoot() &&
+    if (legit.hasInstallDir && fullPath && !legit.installDir.IsRoot() &&
         tree.IsFolder(legit.installDir) && EmptyAfter(tree, legit.installDir, expected.files)) {
         expected.folders.insert(legit.installDir.Key());
     }
