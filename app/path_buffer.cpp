@@ -16,24 +16,28 @@ int AppendString(char* buffer, unsigned bufferSize, const char* text)
     if (StringLength(buffer) + StringLength(text) >= bufferSize) {
         return 0;
     }
-    g_platform->lstrcatA(buffer, text);
+    // A failed append leaves part of a path, which could name another file
+    // (a group path without its "\Quillmere" is the whole Programs folder).
+    if (g_platform->lstrcatA(buffer, text) == 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
     return 1;
 }
 
 int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* second,
               const char* third)
 {
-    if (StringLength(first) + StringLength(second) + StringLength(third) >= bufferSize) {
-        if (bufferSize != 0) {
-            buffer[0] = '\0';
-        }
+    if (bufferSize == 0) {
         return 0;
     }
     buffer[0] = '\0';
-    g_platform->lstrcatA(buffer, first);
-    g_platform->lstrcatA(buffer, second);
-    g_platform->lstrcatA(buffer, third);
-    return 1;
+    if (AppendString(buffer, bufferSize, first) && AppendString(buffer, bufferSize, second) &&
+        AppendString(buffer, bufferSize, third)) {
+        return 1;
+    }
+    buffer[0] = '\0';
+    return 0;
 }
 
 namespace {

@@ -8,7 +8,8 @@
 unsigned StringLength(const char* text);
 
 // Appends text to the string in buffer (of bufferSize bytes) if the result
-// and its zero fit; returns 1 then, else 0 with the buffer unchanged.
+// and its zero fit; returns 1 then, else 0 with the buffer unchanged, or empty
+// if the append itself failed.
 int AppendString(char* buffer, unsigned bufferSize, const char* text);
 
 // Builds first + second + third into buffer if all of it fits; returns 1 then,

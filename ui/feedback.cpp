@@ -33,7 +33,7 @@ char* ClosingQuoteOfProgram(char* command)
 
 }  // namespace
 
-char* FormFeedbackCommand(char* command, DWORD storedLength)
+const char* FormFeedbackCommand(char* command, DWORD storedLength)
 {
     if (storedLength > BROWSER_COMMAND_MAX) {
         storedLength = BROWSER_COMMAND_MAX;
@@ -54,8 +54,10 @@ char* FormFeedbackCommand(char* command, DWORD storedLength)
             ++start;
         }
     }
-    g_platform->lstrcatA(command, " ");
-    g_platform->lstrcatA(command, FEEDBACK_URL);
+    if (!AppendString(command, FEEDBACK_COMMAND_SIZE, " ") ||
+        !AppendString(command, FEEDBACK_COMMAND_SIZE, FEEDBACK_URL)) {
+        return 0;
+    }
     return start;
 }
 
@@ -73,5 +75,8 @@ void OpenFeedbackPage(void)
     if (result != ERROR_SUCCESS || length > BROWSER_COMMAND_MAX) {
         return;
     }
-    g_platform->WinExec(FormFeedbackCommand(command, length), SW_SHOW);
+    const char* feedbackCommand = FormFeedbackCommand(command, length);
+    if (feedbackCommand != 0) {
+        g_platform->WinExec(feedbackCommand, SW_SHOW);
+    }
 }

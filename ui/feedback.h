@@ -14,13 +14,14 @@ const unsigned FEEDBACK_COMMAND_SIZE = BROWSER_COMMAND_MAX + 1 + 1 + sizeof(FEED
 // Forms the command that opens the page from the browser's registered
 // command, whose storedLength (at most BROWSER_COMMAND_MAX) raw bytes stand at
 // the start of command, a buffer of FEEDBACK_COMMAND_SIZE bytes.
-// Returns where the command starts within the buffer.
+// Returns where the command starts within the buffer, or 0 when the address
+// could not be appended.
 //
 // Quotes at the end of the value are stripped and blanks and quotes at its
 // start skipped, then a blank and the page's address appended. A value that
 // begins with a quoted program path keeps that path quoted, so a path with
 // blanks cannot be taken for a shorter program ("C:\Program.exe").
-char* FormFeedbackCommand(char* command, DWORD storedLength);
+const char* FormFeedbackCommand(char* command, DWORD storedLength);
 
 // Starts the browser registered for the Internet Explorer application class
 // with the page's address. Does nothing when the registration is missing.

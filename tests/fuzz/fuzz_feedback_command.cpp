@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const bool quotedProgram = closingQuote >= 2;
 
-    char* command = FormFeedbackCommand(buffer, storedLength);
+    const char* command = FormFeedbackCommand(buffer, storedLength);
 
     // The command starts inside the buffer and ends there.
     FUZZ_CHECK(command >= buffer && command < buffer + FEEDBACK_COMMAND_SIZE);

@@ -136,6 +136,17 @@ TEST_F(RegistrationAndShortcutsTest, EmptyingSkipsOnlyTheDotEntriesByteForByte)
     EXPECT_TRUE(mem::FolderExists(PROGRAMS));
 }
 
+TEST_F(RegistrationAndShortcutsTest, FailedAppendBuildsNoPathAtAll)
+{
+    // Without its "\Quillmere" the group path would be the whole Programs
+    // folder. Calls 1-3 build the shortcut's path, 4-6 the group's.
+    mem::FailCall("lstrcatA", ERROR_INVALID_PARAMETER, 5);
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::FileExists(PROGRAMS + "\\Other.lnk")) << mem::Dump();
+    EXPECT_TRUE(mem::FolderExists(GROUP));
+    EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+}
+
 TEST_F(RegistrationAndShortcutsTest, UnlistableGroupIsLeftAlone)
 {
     mem::FailCall("FindFirstFileA", ERROR_ACCESS_DENIED);
