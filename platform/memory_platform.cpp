@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -349,12 +350,13 @@ void ReportLocked(const std::string& message)
 
 // --- Calls ---------------------------------------------------------------------
 
+// Every slot of PlatformOps, in its order.
 const char* const kOperations[] = {
     "RestrictDllSearchToSystem", "GetCommandLineA", "IsDBCSLeadByte", "GetModuleHandleA",
     "GetModuleFileNameA", "DialogBoxParamA", "EndDialog", "RegOpenKeyExA", "RegOpenKeyA",
     "RegQueryValueExA", "RegCloseKey", "RegDeleteKeyA", "FindFirstFileA", "FindNextFileA",
     "FindClose", "DeleteFileA", "RemoveDirectoryA", "CopyFileA", "CreateFileA", "CloseHandle",
-    "SHGetSpecialFolderPathA", "GetTempPathA", "lstrcatA", "CreateEventA", "OpenEventA",
+    "SetCurrentDirectoryA", "SHGetSpecialFolderPathA", "GetTempPathA", "lstrcatA", "CreateEventA", "OpenEventA",
     "SetEvent", "CreateMutexA", "OpenMutexA", "WaitForSingleObject", "CreateProcessA",
     "WinExec",
 };
@@ -2055,6 +2057,32 @@ BOOL DeleteFileA_(LPCSTR path)
     return done(TRUE, 0);
 }
 
+BOOL SetCurrentDirectoryA_(LPCSTR path)
+{
+    Call c("SetCurrentDirectoryA", Quote(path));
+    auto done = [&](BOOL ok, DWORD error) {
+        if (!ok) {
+            c.Error(error);
+        }
+        c.Log(BoolResult(ok, c.me));
+        return ok;
+    };
+    if (c.injected) {
+        return done(FALSE, c.injectedError);
+    }
+    NodePtr folder;
+    Path directory;
+    DWORD error = LookupText(path, c.me, folder, &directory);
+    if (error != ERROR_SUCCESS) {
+        return done(FALSE, error);
+    }
+    if (!folder->dir) {
+        return done(FALSE, ERROR_DIRECTORY);
+    }
+    c.me->currentDirectory = directory;
+    return done(TRUE, ERROR_SUCCESS);
+}
+
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
     Call c("RemoveDirectoryA", Quote(path));
@@ -2696,6 +2724,7 @@ extern const PlatformOps MemoryPlatformOps = {
     CopyFileA_,
     CreateFileA_,
     CloseHandle_,
+    SetCurrentDirectoryA_,
     SHGetSpecialFolderPathA_,
     GetTempPathA_,
     lstrcatA_,
@@ -2983,6 +3012,11 @@ std::vector<DialogRecord> DialogsShown()
 {
     Lock lock(Mutex());
     return M().dialogRecords;
+}
+
+std::vector<std::string> OperationNames()
+{
+    return std::vector<std::string>(std::begin(kOperations), std::end(kOperations));
 }
 
 void FailCall(const std::string& operation, DWORD error, int occurrence)

@@ -160,6 +160,8 @@ std::vector<DialogRecord> DialogsShown();
 // name, e.g. "DeleteFileA") from now on fails without effect, as Windows
 // reports that failure, with this error code.
 void FailCall(const std::string& operation, DWORD error, int occurrence = 1);
+// The names FailCall takes: every slot of PlatformOps, in its order.
+std::vector<std::string> OperationNames();
 
 // --- Reading the state back -------------------------------------------------
 

@@ -76,6 +76,10 @@ struct PlatformOps {
                                 DWORD flagsAndAttributes, HANDLE templateFile);
     // Closes a file, event, mutex, process or thread handle.
     BOOL(WINAPI* CloseHandle)(HANDLE object);
+    // Makes an existing folder the process's current directory, which
+    // programs it starts inherit; a folder some process has as its current
+    // directory cannot be removed.
+    BOOL(WINAPI* SetCurrentDirectoryA)(LPCSTR path);
 
     // --- System folders -----------------------------------------------------
     // The user's special folder, without a trailing separator.

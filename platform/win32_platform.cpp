@@ -47,6 +47,7 @@ const PlatformOps Win32PlatformOps = {
     CopyFileA,
     CreateFileA,
     CloseHandle,
+    SetCurrentDirectoryA,
     SHGetSpecialFolderPathA,
     GetTempPathA,
     lstrcatA,

@@ -76,7 +76,17 @@ void OpenFeedbackPage(void)
         return;
     }
     const char* feedbackCommand = FormFeedbackCommand(command, length);
-    if (feedbackCommand != 0) {
-        g_platform->WinExec(feedbackCommand, SW_SHOW);
+    if (feedbackCommand == 0) {
+        return;
     }
+    // The browser inherits this process's current directory, which is the
+    // install directory when the uninstaller was started from the product's
+    // shortcut; for as long as the browser ran, that directory could not be
+    // removed. The temp folder is left to it instead.
+    char tempDir[MAX_PATH];
+    DWORD tempLength = g_platform->GetTempPathA(MAX_PATH, tempDir);
+    if (tempLength != 0 && tempLength < MAX_PATH) {
+        g_platform->SetCurrentDirectoryA(tempDir);
+    }
+    g_platform->WinExec(feedbackCommand, SW_SHOW);
 }

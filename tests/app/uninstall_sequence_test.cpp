@@ -134,6 +134,19 @@ TEST_F(UninstallSequenceTest, EveryStepRunsWhateverTheOneBeforeAchieved)
     EXPECT_EQ(mem::DialogsShown().size(), 2u);
 }
 
+TEST_F(UninstallSequenceTest, BrowserLeftOpenDoesNotKeepTheInstallDirectory)
+{
+    // The feedback page stays open long after the uninstaller has ended.
+    mem::RegisterProgram("MZ browser", [] {
+        g_platform->WaitForSingleObject(INVALID_HANDLE_VALUE, 60000);
+        return 0;
+    });
+    Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDOK, 0}}});
+    ASSERT_EQ(mem::WinExecCommands().size(), 1u);
+    EXPECT_FALSE(mem::FolderExists(options_.installDir)) << mem::Dump();
+    EXPECT_FALSE(mem::FileExists(sample::UninstallerPath(options_)));
+}
+
 TEST_F(UninstallSequenceTest, BlankTailRunsTheUninstallRole)
 {
     const std::string path = sample::UninstallerPath(options_);

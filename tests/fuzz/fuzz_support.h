@@ -55,6 +55,7 @@ inline PlatformOps UnexpectedPlatformOps()
     FUZZ_UNEXPECTED(CopyFileA);
     FUZZ_UNEXPECTED(CreateFileA);
     FUZZ_UNEXPECTED(CloseHandle);
+    FUZZ_UNEXPECTED(SetCurrentDirectoryA);
     FUZZ_UNEXPECTED(SHGetSpecialFolderPathA);
     FUZZ_UNEXPECTED(GetTempPathA);
     FUZZ_UNEXPECTED(lstrcatA);
@@ -68,7 +69,7 @@ inline PlatformOps UnexpectedPlatformOps()
     FUZZ_UNEXPECTED(WinExec);
 #undef FUZZ_UNEXPECTED
     // A slot added to the table must be added above as well.
-    static_assert(sizeof(PlatformOps) == 31 * sizeof(void (*)()),
+    static_assert(sizeof(PlatformOps) == 32 * sizeof(void (*)()),
                   "PlatformOps changed: list every slot above");
     return ops;
 }

@@ -1160,16 +1160,8 @@ void GenerateFailure(Random& r, Machine& m)
         m.Note("fail", "none");
         return;
     }
-    static const std::vector<std::string> kOperations = {
-        "RestrictDllSearchToSystem", "GetCommandLineA", "IsDBCSLeadByte", "GetModuleHandleA",
-        "GetModuleFileNameA", "DialogBoxParamA", "EndDialog", "RegOpenKeyExA", "RegOpenKeyA",
-        "RegQueryValueExA", "RegCloseKey", "RegDeleteKeyA", "FindFirstFileA", "FindNextFileA",
-        "FindClose", "DeleteFileA", "RemoveDirectoryA", "CopyFileA", "CreateFileA", "CloseHandle",
-        "SHGetSpecialFolderPathA", "GetTempPathA", "lstrcatA", "CreateEventA", "OpenEventA",
-        "SetEvent", "CreateMutexA", "OpenMutexA", "WaitForSingleObject", "CreateProcessA",
-        "WinExec",
-    };
-    m.failOperation = r.Pick(kOperations);
+    const std::vector<std::string> operations = mem::OperationNames();
+    m.failOperation = r.Pick(operations);
     unsigned calls = 3;  // about how often the program makes the call in a run
     if (m.failOperation == "lstrcatA") {
         calls = 60;
