@@ -210,7 +210,8 @@ class _Session:
         out = self.root / "helpers"
         out.mkdir()
         built = {}
-        for name, gui in (("launch", False), ("inspect", False), ("record", True)):
+        for name, gui in (("launch", False), ("inspect", False), ("record", True),
+                          ("hold", False)):
             exe = out / (name + ".exe")
             args = [MINGW_GCC, "-O2", "-Wall", "-Werror", "-o", str(exe),
                     str(HELPER_SOURCES / (name + ".c"))]
@@ -708,8 +709,9 @@ class WinePrefix:
             except OSError:
                 continue
             low = cmdline.lower()
+            helpers = self.session.helpers["launch"].parent
             if (low.startswith("c:\\windows\\") or "wineserver" in low or not low
-                    or str(self.session.helpers["launch"].parent).lower() in low):
+                    or str(helpers).lower() in low or _win_of_unix(helpers).lower() in low):
                 continue
             found.append((int(entry), cmdline))
         return found
@@ -771,6 +773,15 @@ def window_titles():
         name = _xdotool(["getwindowname", window], check=False).stdout.decode(errors="replace")
         titles.append(name.strip())
     return titles
+
+
+def click_at(x, y):
+    """Press and release of the left button at a screen point. (Not
+    "xdotool click", which sleeps 100 ms after the release: the hand-off is
+    over by then, and its timing would be lost.)"""
+    _xdotool(["mousemove", "--sync", x, y])
+    _xdotool(["mousedown", 1])
+    _xdotool(["mouseup", 1])
 
 
 class Control:
@@ -867,9 +878,7 @@ class Dialog:
 
     def click(self, text):
         """A real mouse click in the middle of the control showing text."""
-        x, y = self.control(text).centre
-        _xdotool(["mousemove", "--sync", x, y])
-        _xdotool(["click", 1])
+        click_at(*self.control(text).centre)
 
     def click_close_box(self):
         """A real mouse click on the dialog's close box, where the dialog's
@@ -877,9 +886,7 @@ class Dialog:
         info = self.describe()
         if "close_box" not in info:
             raise HarnessError('"%s" reports no close box' % self.caption)
-        x, y = info["close_box"]
-        _xdotool(["mousemove", "--sync", x, y])
-        _xdotool(["click", 1])
+        click_at(*info["close_box"])
 
 
 # --------------------------------------------------------------------------
@@ -968,6 +975,24 @@ def recorded_runs(prefix, recorder):
         if lines[i].startswith("CMD ") and lines[i + 1].startswith("EXE "):
             runs.append((lines[i][4:], lines[i + 1][4:]))
     return runs
+
+
+def hold_open(prefix, win_path):
+    """Keeps win_path open without write sharing in another process of the
+    prefix until the returned function is called."""
+    ready = prefix.root / ("hold-%s.ready" % id(win_path))
+    release = prefix.root / ("hold-%s.release" % id(win_path))
+    holder = prefix.start('"%s" "%s" "%s" "%s"' % (_win_of_unix(prefix.session.helpers["hold"]),
+                                                   win_path, _win_of_unix(ready),
+                                                   _win_of_unix(release)))
+    wait_until(lambda: ready.exists() or not holder.running(), 30, "the file to be held open")
+    if not ready.exists():
+        raise HarnessError("could not hold %s open (exit %s)" % (win_path, holder.exit_code()))
+
+    def let_go():
+        release.touch()
+        holder.exit_code()
+    return let_go
 
 
 # --------------------------------------------------------------------------

@@ -6,8 +6,7 @@ whatever else the user has stays."""
 import unittest
 
 from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, UNINSTALL_KEY, Dialog,
-                     WineTestCase, confirm_removal,
-                     diff, lay_sample_install, wait_until)
+                     WineTestCase, confirm_removal, diff, lay_sample_install, wait_until)
 
 
 class RemovalOnSampleInstall(WineTestCase):
