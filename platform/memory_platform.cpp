@@ -404,11 +404,24 @@ struct Call {
 
     // Fails with a Windows error code as the last error.
     void Error(DWORD error) { me->lastError = error; }
+
+    // Ends a call that reports success as a BOOL: sets the last error on
+    // failure and logs the result.
+    BOOL Finish(BOOL ok, DWORD error);
 };
 
 std::string BoolResult(BOOL result, const Process* p)
 {
     return result ? "TRUE" : "FALSE (error " + Number(p->lastError) + ")";
+}
+
+BOOL Call::Finish(BOOL ok, DWORD error)
+{
+    if (!ok) {
+        Error(error);
+    }
+    Log(BoolResult(ok, me));
+    return ok;
 }
 
 void Change(DWORD pid, const std::string& what)
@@ -2028,13 +2041,7 @@ BOOL FindClose_(HANDLE search)
 BOOL DeleteFileA_(LPCSTR path)
 {
     Call c("DeleteFileA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) {
-        if (!ok) {
-            c.Error(error);
-        }
-        c.Log(BoolResult(ok, c.me));
-        return ok;
-    };
+    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
         return done(FALSE, c.injectedError);
     }
@@ -2060,13 +2067,7 @@ BOOL DeleteFileA_(LPCSTR path)
 BOOL SetCurrentDirectoryA_(LPCSTR path)
 {
     Call c("SetCurrentDirectoryA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) {
-        if (!ok) {
-            c.Error(error);
-        }
-        c.Log(BoolResult(ok, c.me));
-        return ok;
-    };
+    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
         return done(FALSE, c.injectedError);
     }
@@ -2086,13 +2087,7 @@ BOOL SetCurrentDirectoryA_(LPCSTR path)
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
     Call c("RemoveDirectoryA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) {
-        if (!ok) {
-            c.Error(error);
-        }
-        c.Log(BoolResult(ok, c.me));
-        return ok;
-    };
+    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
         return done(FALSE, c.injectedError);
     }
@@ -2126,13 +2121,7 @@ BOOL RemoveDirectoryA_(LPCSTR path)
 BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
 {
     Call c("CopyFileA", Quote(existing) + ", " + Quote(target) + ", " + Number(failIfExists));
-    auto done = [&](BOOL ok, DWORD error) {
-        if (!ok) {
-            c.Error(error);
-        }
-        c.Log(BoolResult(ok, c.me));
-        return ok;
-    };
+    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
         return done(FALSE, c.injectedError);
     }

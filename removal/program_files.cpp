@@ -1,6 +1,6 @@
 #include "app/constants.h"
 #include "app/path_buffer.h"
-#include "platform/platform.h"
+#include "removal/folder_sweep.h"
 #include "removal/removal.h"
 
 namespace {
@@ -26,23 +26,6 @@ int RemoveProgramFiles(void)
     if (installDir[0] == '\0') {
         return 0;
     }
-
-    char workPath[MAX_PATH];
-    if (!BuildPath(workPath, MAX_PATH, installDir, ALL_FILES_PATTERN, "")) {
-        return 0;
-    }
-    WIN32_FIND_DATAA found;
-    HANDLE search = g_platform->FindFirstFileA(workPath, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        // A name whose full path would not fit is skipped, never cut short.
-        if (IsProgramFile(found.cFileName) &&
-            BuildPath(workPath, MAX_PATH, installDir, PATH_SEPARATOR, found.cFileName)) {
-            g_platform->DeleteFileA(workPath);
-        }
-    } while (g_platform->FindNextFileA(search, &found));
-    g_platform->FindClose(search);
-    return 1;
+    // Only the top level: subfolders are neither entered nor removed.
+    return DeleteMatchingFiles(installDir, IsProgramFile);
 }

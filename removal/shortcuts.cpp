@@ -1,14 +1,17 @@
 #include "app/constants.h"
 #include "app/path_buffer.h"
 #include "platform/platform.h"
+#include "removal/folder_sweep.h"
 #include "removal/removal.h"
 
 namespace {
 
-int IsDotEntry(const char* name)
+// Every entry but "." and "..", compared byte for byte.
+int IsNotDotEntry(const char* name)
 {
-    return (name[0] == '.' && name[1] == '\0') ||
-           (name[0] == '.' && name[1] == '.' && name[2] == '\0');
+    const int dot = name[0] == '.' && name[1] == '\0';
+    const int dotDot = name[0] == '.' && name[1] == '.' && name[2] == '\0';
+    return !dot && !dotDot;
 }
 
 // Builds the path of an entry in one of the user's special folders. A folder
@@ -50,23 +53,11 @@ int RemoveShortcuts(void)
 
 int EmptyAndRemoveFolder(const char* folderPath)
 {
-    char workPath[MAX_PATH];
-    if (!BuildPath(workPath, MAX_PATH, folderPath, ALL_FILES_PATTERN, "")) {
+    // A group that cannot be listed is left alone, itself included.
+    if (!DeleteMatchingFiles(folderPath, IsNotDotEntry)) {
         return 0;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = g_platform->FindFirstFileA(workPath, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        // One level deep: a subfolder fails to delete and so stays, and with
-        // it the folder.
-        if (!IsDotEntry(found.cFileName) &&
-            BuildPath(workPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
-            g_platform->DeleteFileA(workPath);
-        }
-    } while (g_platform->FindNextFileA(search, &found));
-    g_platform->FindClose(search);
+    // One level deep: a subfolder fails to delete and so stays, and with it
+    // the folder.
     return g_platform->RemoveDirectoryA(folderPath);
 }

@@ -1,0 +1,10 @@
+// The one loop that lists a folder's top level and deletes entries from it,
+// shared by the program-file sweep and the emptying of the Start-menu group.
+#pragma once
+
+// Deletes every entry at the top level of folderPath whose name shouldDelete
+// accepts; an entry whose full path would not fit in MAX_PATH bytes is
+// skipped, never cut short. A folder among them fails to delete and stays.
+// Returns 0 when the folder cannot be listed (or its pattern does not fit),
+// 1 otherwise.
+int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name));
