@@ -162,12 +162,16 @@ def _win_of_unix(path):
 # The session: one X server, the compiled helpers and the pristine prefix.
 
 class _Session:
-    def __init__(self):
+    def __init__(self, display=None):
         self.root = Path(tempfile.mkdtemp(prefix="quillmere-wine-"))
         self.xvfb = None
-        self.display = None
+        # On a display of the user's own, a window manager runs and Wine's
+        # windows are left to it.
+        self.own_display = display is None
+        self.display = display
         try:
-            self._start_xvfb()
+            if self.own_display:
+                self._start_xvfb()
             self.helpers = self._compile_helpers()
             self.pristine = self.root / "pristine"
             self._make_pristine_prefix()
@@ -258,11 +262,12 @@ class _Session:
         # and close box itself and handles them as Windows does.
         # And a crash of anything must end the run, not wait on a debugger
         # dialog.
-        _reg_import(self, self.pristine, home,
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"
-                    "\"Managed\"=\"N\"\n\n"
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"
+        settings = ("[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"
                     "\"ShowCrashDialog\"=dword:00000000\n")
+        if self.own_display:
+            settings += ("\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"
+                         "\"Managed\"=\"N\"\n")
+        _reg_import(self, self.pristine, home, settings)
         # The glyphs of the caption buttons come from Marlett, which this
         # Wine does not find in its own data folder; without it the close
         # box shows a plain "r".
@@ -277,6 +282,10 @@ class _Session:
         return self.root / ("prefix-%03d" % self._count)
 
     def close(self):
+        # A prefix a test did not get to close (the run was interrupted)
+        # must not leave its server and programs behind.
+        for prefix in self.root.glob("prefix-*/prefix"):
+            _end_server(self.base_env(prefix, prefix.parent / "home"))
         if self.xvfb is not None:
             self.xvfb.terminate()
             try:
@@ -312,9 +321,10 @@ _session = None
 _session_error = None
 
 
-def session():
+def session(display=None):
     """The run's shared X server, helpers and pristine prefix, made on first
-    use and torn down when the interpreter ends."""
+    use and torn down when the interpreter ends. Given a display, the
+    session uses it instead of an Xvfb of its own."""
     global _session, _session_error
     if _session_error is not None:
         raise HarnessError(_session_error)
@@ -324,7 +334,7 @@ def session():
             _session_error = "the tests under Wine need: " + ", ".join(missing)
             raise HarnessError(_session_error)
         try:
-            _session = _Session()
+            _session = _Session(display)
         except Exception as error:
             _session_error = "could not set up Wine: %s" % error
             raise HarnessError(_session_error)
@@ -837,8 +847,12 @@ class Dialog:
         X test extension as from a keyboard. (Sent to the window instead, the
         key releases of a key that closes the dialog would hit a window that
         is already gone.)"""
-        _xdotool(["windowfocus", self.window])
+        self.focus()
         _xdotool(["key", keys])
+
+    def focus(self):
+        """Gives the dialog the keyboard focus (no window manager does)."""
+        _xdotool(["windowfocus", self.window])
 
     def describe(self):
         """The dialog as Windows sees it: its window and client rectangles on
@@ -859,6 +873,8 @@ class Dialog:
                 info["window"] = tuple(int(v) for v in fields[1:5])
                 info["client"] = tuple(int(v) for v in fields[5:9])
                 info["caption"] = fields[9]
+            elif fields[0] == "ACTIVE":
+                info["active"] = fields[1] == "1"
             elif fields[0] == "CLOSE":
                 info["close_box"] = (int(fields[1]), int(fields[2]))
             elif fields[0] == "CHILD":

@@ -5,6 +5,7 @@
  * OUTFILE gets (tab-separated, screen coordinates):
  *   WINDOW  left top right bottom  client-left client-top client-right client-bottom  caption
  *   CLOSE   x y        (a point where the window reports its close box, if any)
+ *   ACTIVE  1 or 0     (whether it is the foreground window)
  *   CHILD   id class style left top right bottom text     (one per control, in Z order)
  * or nothing but "NONE" when no such window exists. Written whole or not at all. */
 #include <windows.h>
@@ -69,6 +70,7 @@ int main(int argc, char **argv)
                 break;
             }
         }
+        fprintf(out, "ACTIVE\t%d\n", GetForegroundWindow() == hwnd);
         EnumChildWindows(hwnd, child, 0);
     }
     fclose(out);
