@@ -29,6 +29,30 @@ def control_summary(controls):
              else c.text) for c in controls]
 
 
+def in_dialog_units(info, size):
+    """The controls' rectangles (left, top, width, height) converted back to
+    dialog units, with the base units the dialog's own client size (size,
+    in dialog units) gives: what the template said, give or take Wine's
+    rounding."""
+    left, top, right, bottom = info["client"]
+    scale_x = (right - left) / size[0]
+    scale_y = (bottom - top) / size[1]
+    return [(round((c.rect[0] - left) / scale_x), round((c.rect[1] - top) / scale_y),
+             round((c.rect[2] - c.rect[0]) / scale_x), round((c.rect[3] - c.rect[1]) / scale_y))
+            for c in info["controls"]]
+
+
+def assertLaidOutAs(test, info, size, template):
+    """Each control where its template rectangle puts it (an icon control
+    takes its icon's size, so only its place is compared)."""
+    drawn = in_dialog_units(info, size)
+    for control, got, want in zip(info["controls"], drawn, template):
+        compared = 2 if control.style & SS_TYPEMASK == SS_ICON and control.cls == "Static" else 4
+        for axis in range(compared):
+            test.assertLessEqual(abs(got[axis] - want[axis]), 1, "%r drawn at %s, template %s"
+                                 % (control, got, want))
+
+
 class ConfirmationDialog(WineTestCase):
     """The question before anything is touched: only "Yes" goes on."""
 
@@ -43,7 +67,7 @@ class ConfirmationDialog(WineTestCase):
         self.assertEqual(self.run_.exit_code(), 0)
         self.assertNoChange(self.before, self.prefix.snapshot())
 
-    def test_ShowsItsCaptionQuestionAndButtons(self):
+    def test_ShowsItsCaptionQuestionAndButtonsAsLaidOut(self):
         self.assertEqual(self.dialog.title(), CONFIRM_CAPTION)
         info = self.dialog.describe()
         self.assertEqual(info["caption"], CONFIRM_CAPTION)
@@ -60,6 +84,8 @@ class ConfirmationDialog(WineTestCase):
         self.assertTrue(no.style & WS_TABSTOP and yes.style & WS_TABSTOP)
         self.assertEqual(icon.style & SS_TYPEMASK, SS_ICON)
         self.assertTrue(info["close_box"], "the dialog has a close box")
+        assertLaidOutAs(self, info, (222, 61), [(51, 42, 50, 14), (120, 42, 50, 14),
+                                                (40, 10, 175, 20), (5, 7, 20, 20)])
         self.dialog.click("No")
         self.assertDeclined()
 
@@ -108,7 +134,7 @@ class CompletionDialog(WineTestCase):
         self.assertEqual(self.prefix.running("browser.exe"), [])
         self.assertEqual(recorded_runs(self.prefix, BROWSER), [])
 
-    def test_ShowsItsCaptionNoticeQuestionAndButtons(self):
+    def test_ShowsItsCaptionNoticeQuestionAndButtonsAsLaidOut(self):
         self.assertEqual(self.dialog.title(), COMPLETED_CAPTION)
         info = self.dialog.describe()
         self.assertEqual(control_summary(info["controls"]), [
@@ -122,6 +148,9 @@ class CompletionDialog(WineTestCase):
         self.assertEqual(yes.style & BS_TYPEMASK, BS_DEFPUSHBUTTON, "&Yes is the default button")
         self.assertNotEqual(no.style & BS_TYPEMASK, BS_DEFPUSHBUTTON)
         self.assertEqual(info["controls"][4].style & SS_TYPEMASK, SS_ICON)
+        assertLaidOutAs(self, info, (186, 85), [(37, 64, 50, 14), (98, 64, 50, 14),
+                                                (40, 36, 134, 22), (40, 10, 140, 20),
+                                                (5, 10, 21, 20)])
         self.dialog.click("&No")
         self.assertStartsNothing()
 
