@@ -25,7 +25,7 @@ if [ -z "$exe" ] || [ ! -f "$exe" ]; then
 fi
 
 display=""
-if [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
+if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
     display="$DISPLAY"
 fi
 
