@@ -10,7 +10,7 @@ import unittest
 
 from harness import (SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY, WineTestCase, click_at,
                      confirm_removal, diff, first_times, hold_open, install_recorder,
-                     lay_sample_install, recorded_runs)
+                     lay_sample_install, recorded_runs, register_browser)
 
 # From the completion dialog closing to a clean machine.
 HANDOFF_BOUND = 5.0
@@ -114,6 +114,34 @@ class HandOffUnderWine(WineTestCase):
         self.assertEqual(recorded_runs(self.prefix, stale), [])
         self.assertEqual(self.prefix.unix(stale).stat().st_size, stale_size)
         self.assertTrue(self.prefix.exists(sample.uninstaller), "the uninstaller must stay")
+
+    def test_BrowserLeftOpenDoesNotKeepTheInstallDirectory(self):
+        # "&Yes" starts the browser, which shows the page long after the
+        # uninstaller has ended. Started with the uninstaller's current
+        # directory (the install directory) it would keep that directory.
+        browser = r"C:\Program Files\Browser\browse.exe"
+        install_recorder(self.prefix, browser)
+        linger = browser + ".linger"
+        self.prefix.write_file(linger, "stay open")
+        self.addCleanup(lambda: self.prefix.unix(linger).unlink(missing_ok=True))
+        register_browser(self.prefix, '"%s"' % browser)
+        sample = lay_sample_install(self.prefix)
+        run = self.prefix.start(sample.command_line, cwd=sample.install_dir)
+        completed = confirm_removal(self.prefix)
+        click_at(*completed.control("&Yes").centre)
+        seen = first_times({
+            "browser started": lambda: recorded_runs(self.prefix, browser) != [],
+            "install dir gone": lambda: not self.prefix.exists(sample.install_dir),
+        }, timeout=3 * HANDOFF_BOUND)
+        self.assertIsNotNone(seen["browser started"], "the browser was not started")
+        self.assertTrue(self.prefix.running("browse.exe"),
+                        "the browser must still run for this test to mean anything")
+        self.assertIsNotNone(seen["install dir gone"],
+                             "the install directory stayed while the browser ran: %s, running %s"
+                             % (self.prefix.exists(sample.install_dir) and sorted(
+                                 p.name for p in self.prefix.unix(sample.install_dir).iterdir()),
+                                self.prefix.processes()))
+        self.assertEqual(run.exit_code(), 0)
 
     def test_TwoCleanupRolesByHandDeleteEachTheirOwnFile(self):
         twin = self.install_twin()

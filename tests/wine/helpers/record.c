@@ -1,6 +1,7 @@
 /* A stand-in browser: appends the command line it was started with and its
  * own path to "<its own path>.log", then ends. The tests read exactly what the
- * uninstaller started. */
+ * uninstaller started. While "<its own path>.linger" exists it stays running
+ * (20 s at most), as a browser showing the page would. */
 #include <windows.h>
 
 static void put(HANDLE f, const char *s)
@@ -32,5 +33,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show)
     put(f, self);
     put(f, "\n");
     CloseHandle(f);
+
+    /* Lingering, it waits for input as a browser's window would: WinExec
+     * returns only once the started program is idle waiting for input. */
+    lstrcpyA(log, self);
+    lstrcatA(log, ".linger");
+    for (int i = 0; i < 400 && GetFileAttributesA(log) != INVALID_FILE_ATTRIBUTES; ++i) {
+        MSG message;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+    }
     return 0;
 }
