@@ -13,16 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-exe="${1:-}"
-if [ -z "$exe" ]; then
-    for candidate in build/x86_64/Uninstall.exe build/w64/Uninstall.exe build/wine-w64/Uninstall.exe; do
-        if [ -f "$candidate" ]; then exe="$candidate"; break; fi
-    done
-fi
-if [ -z "$exe" ] || [ ! -f "$exe" ]; then
-    echo "demo: no 64-bit Uninstall.exe found (give its path, or build it with tools/build.sh)" >&2
-    exit 1
-fi
+source tools/twin.sh
 
 display=""
 if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
