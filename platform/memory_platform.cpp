@@ -1994,17 +1994,28 @@ HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
     return handle;
 }
 
+// The object behind one of the calling process's handles, if it is of this
+// kind. Otherwise, or after an injected failure, the call has failed and is
+// logged (ERROR_INVALID_HANDLE for a wrong handle) and the result is empty.
+ObjectPtr OwnHandleOfKind(Call& c, HANDLE handle, ObjectKind kind)
+{
+    if (c.injected) {
+        c.Log("FALSE");
+        return ObjectPtr();
+    }
+    ObjectPtr object = HandleObject(c.me, handle);
+    if (!object || object->kind != kind) {
+        c.Finish(FALSE, ERROR_INVALID_HANDLE);
+        return ObjectPtr();
+    }
+    return object;
+}
+
 BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found)
 {
     Call c("FindNextFileA", Hex(reinterpret_cast<uintptr_t>(search)));
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
-    ObjectPtr object = HandleObject(c.me, search);
-    if (!object || object->kind != OBJ_FIND) {
-        c.Error(ERROR_INVALID_HANDLE);
-        c.Log(BoolResult(FALSE, c.me));
+    ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
+    if (!object) {
         return FALSE;
     }
     if (object->next >= object->found.size()) {
@@ -2020,14 +2031,8 @@ BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found)
 BOOL FindClose_(HANDLE search)
 {
     Call c("FindClose", Hex(reinterpret_cast<uintptr_t>(search)));
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
-    ObjectPtr object = HandleObject(c.me, search);
-    if (!object || object->kind != OBJ_FIND) {
-        c.Error(ERROR_INVALID_HANDLE);
-        c.Log(BoolResult(FALSE, c.me));
+    ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
+    if (!object) {
         return FALSE;
     }
     CloseHandleOf(c.me, reinterpret_cast<uintptr_t>(search));
@@ -2041,136 +2046,136 @@ BOOL FindClose_(HANDLE search)
 BOOL DeleteFileA_(LPCSTR path)
 {
     Call c("DeleteFileA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
-        return done(FALSE, c.injectedError);
+        return c.Finish(FALSE, c.injectedError);
     }
     NodePtr node;
     DWORD error = LookupText(path, c.me, node);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
+        return c.Finish(FALSE, error);
     }
     if (node->dir || node->deletePending) {
-        return done(FALSE, ERROR_ACCESS_DENIED);
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     if (!SharingAllows(node.get(), kD, kR | kW | kD)) {
-        return done(FALSE, ERROR_SHARING_VIOLATION);
+        return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
     }
     if (node->readOnly || node->imageRefs > 0) {
-        return done(FALSE, ERROR_ACCESS_DENIED);
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     node->deletePending = true;
     FinishPendingDelete(node.get(), c.me->id);
-    return done(TRUE, 0);
+    return c.Finish(TRUE, 0);
+}
+
+// Looks up a path that must name a folder: ERROR_DIRECTORY for a file.
+DWORD LookupFolder(const char* path, const Process* process, NodePtr& folder, Path& resolved)
+{
+    DWORD error = LookupText(path, process, folder, &resolved);
+    if (error == ERROR_SUCCESS && !folder->dir) {
+        error = ERROR_DIRECTORY;
+    }
+    return error;
 }
 
 BOOL SetCurrentDirectoryA_(LPCSTR path)
 {
     Call c("SetCurrentDirectoryA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
-        return done(FALSE, c.injectedError);
+        return c.Finish(FALSE, c.injectedError);
     }
     NodePtr folder;
     Path directory;
-    DWORD error = LookupText(path, c.me, folder, &directory);
+    DWORD error = LookupFolder(path, c.me, folder, directory);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
-    }
-    if (!folder->dir) {
-        return done(FALSE, ERROR_DIRECTORY);
+        return c.Finish(FALSE, error);
     }
     c.me->currentDirectory = directory;
-    return done(TRUE, ERROR_SUCCESS);
+    return c.Finish(TRUE, ERROR_SUCCESS);
 }
 
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
     Call c("RemoveDirectoryA", Quote(path));
-    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
-        return done(FALSE, c.injectedError);
+        return c.Finish(FALSE, c.injectedError);
     }
     Path resolved;
     NodePtr node;
-    DWORD error = LookupText(path, c.me, node, &resolved);
+    DWORD error = LookupFolder(path, c.me, node, resolved);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
-    }
-    if (!node->dir) {
-        return done(FALSE, ERROR_DIRECTORY);
+        return c.Finish(FALSE, error);
     }
     if (node->parent == nullptr || node->readOnly) {
-        return done(FALSE, ERROR_ACCESS_DENIED);
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     if (!node->children.empty()) {
-        return done(FALSE, ERROR_DIR_NOT_EMPTY);
+        return c.Finish(FALSE, ERROR_DIR_NOT_EMPTY);
     }
     // A process holds its current directory open without sharing deletion.
     std::string key = Upper(PathText(resolved));
     for (auto& p : M().processes) {
         if (p->state != ENDED && Upper(PathText(p->currentDirectory)) == key) {
-            return done(FALSE, ERROR_SHARING_VIOLATION);
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
         }
     }
     Change(c.me->id, "FolderRemoved " + NodeText(node.get()));
     RemoveNode(node.get());
-    return done(TRUE, 0);
+    return c.Finish(TRUE, 0);
 }
 
 BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
 {
     Call c("CopyFileA", Quote(existing) + ", " + Quote(target) + ", " + Number(failIfExists));
-    auto done = [&](BOOL ok, DWORD error) { return c.Finish(ok, error); };
     if (c.injected) {
-        return done(FALSE, c.injectedError);
+        return c.Finish(FALSE, c.injectedError);
     }
     NodePtr source;
     DWORD error = LookupText(existing, c.me, source);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
+        return c.Finish(FALSE, error);
     }
     if (source->dir || source->deletePending) {
-        return done(FALSE, ERROR_ACCESS_DENIED);
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     if (!SharingAllows(source.get(), kR, kR | kD)) {
-        return done(FALSE, ERROR_SHARING_VIOLATION);
+        return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
     }
     Path targetPath;
     error = ResolvePath(target, c.me, targetPath);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
+        return c.Finish(FALSE, error);
     }
     if (targetPath.parts.empty() || targetPath.trailingSeparator) {
-        return done(FALSE, targetPath.parts.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME);
+        return c.Finish(FALSE, targetPath.parts.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME);
     }
     Node* folder = nullptr;
     error = FindParent(targetPath, folder);
     if (error != ERROR_SUCCESS) {
-        return done(FALSE, error);
+        return c.Finish(FALSE, error);
     }
     NodePtr existingTarget = ChildPtr(folder, targetPath.parts.back());
     if (existingTarget) {
         if (existingTarget.get() == source.get()) {
-            return done(FALSE, ERROR_SHARING_VIOLATION);
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
         }
         if (existingTarget->dir) {
-            return done(FALSE, ERROR_ACCESS_DENIED);
+            return c.Finish(FALSE, ERROR_ACCESS_DENIED);
         }
         if (failIfExists) {
-            return done(FALSE, ERROR_FILE_EXISTS);
+            return c.Finish(FALSE, ERROR_FILE_EXISTS);
         }
         if (existingTarget->deletePending || existingTarget->readOnly) {
-            return done(FALSE, ERROR_ACCESS_DENIED);
+            return c.Finish(FALSE, ERROR_ACCESS_DENIED);
         }
         // The target is opened for writing and shares nothing.
         if (!SharingAllows(existingTarget.get(), kW | kD, 0)) {
-            return done(FALSE, ERROR_SHARING_VIOLATION);
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
         }
         existingTarget->content = source->content;
         existingTarget->readOnly = source->readOnly;
         Change(c.me->id, "FileWritten " + NodeText(existingTarget.get()));
-        return done(TRUE, 0);
+        return c.Finish(TRUE, 0);
     }
     NodePtr made = std::make_shared<Node>();
     made->name = targetPath.parts.back();
@@ -2179,7 +2184,7 @@ BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
     made->parent = folder;
     folder->children[Upper(made->name)] = made;
     Change(c.me->id, "FileWritten " + NodeText(made.get()));
-    return done(TRUE, 0);
+    return c.Finish(TRUE, 0);
 }
 
 // Only OPEN_EXISTING is modelled, with Windows' access and sharing checks:
@@ -2428,14 +2433,8 @@ HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 BOOL SetEvent_(HANDLE event)
 {
     Call c("SetEvent", Hex(reinterpret_cast<uintptr_t>(event)));
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
-    ObjectPtr object = HandleObject(c.me, event);
-    if (!object || object->kind != OBJ_EVENT) {
-        c.Error(ERROR_INVALID_HANDLE);
-        c.Log(BoolResult(FALSE, c.me));
+    ObjectPtr object = OwnHandleOfKind(c, event, OBJ_EVENT);
+    if (!object) {
         return FALSE;
     }
     object->signalled = true;
