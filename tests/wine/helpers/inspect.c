@@ -31,7 +31,7 @@ static BOOL CALLBACK child(HWND hwnd, LPARAM unused)
 
 int main(int argc, char **argv)
 {
-    char part[MAX_PATH + 8], caption[1024];
+    char pending[MAX_PATH + 8], caption[1024];
     HWND hwnd;
     RECT r, c;
     POINT origin = {0, 0};
@@ -40,8 +40,8 @@ int main(int argc, char **argv)
     if (argc != 3) {
         return 2;
     }
-    snprintf(part, sizeof part, "%s.part", argv[2]);
-    out = fopen(part, "w");
+    snprintf(pending, sizeof pending, "%s.tmp", argv[2]);
+    out = fopen(pending, "w");
     if (out == NULL) {
         return 3;
     }
@@ -74,6 +74,6 @@ int main(int argc, char **argv)
         EnumChildWindows(hwnd, child, 0);
     }
     fclose(out);
-    MoveFileExA(part, argv[2], MOVEFILE_REPLACE_EXISTING);
+    MoveFileExA(pending, argv[2], MOVEFILE_REPLACE_EXISTING);
     return 0;
 }
