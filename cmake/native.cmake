@@ -15,7 +15,17 @@ target_include_directories(uninstaller_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(uninstaller_logic PUBLIC QUILLMERE_FEEDBACK_HOST="${QUILLMERE_FEEDBACK_HOST}")
 target_compile_options(uninstaller_logic PRIVATE ${WARNINGS} -fno-exceptions -fno-rtti)
 
-add_library(memory_platform STATIC platform/memory_platform.cpp)
+# The in-memory model of Windows, one room per area of the system.
+add_library(memory_platform STATIC
+    platform/memory/dialogs.cpp
+    platform/memory/dump.cpp
+    platform/memory/files.cpp
+    platform/memory/machine.cpp
+    platform/memory/objects.cpp
+    platform/memory/paths.cpp
+    platform/memory/processes.cpp
+    platform/memory/registry.cpp
+    platform/memory/seeding.cpp)
 target_include_directories(memory_platform PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(memory_platform PRIVATE ${WARNINGS})
 target_link_libraries(memory_platform PUBLIC uninstaller_logic Threads::Threads)

@@ -4,7 +4,7 @@
 // is a plain table of function pointers, one static instance per
 // implementation: Win32PlatformOps (the real calls, platform/win32_platform.cpp)
 // and MemoryPlatformOps (a small model of Windows for the tests,
-// platform/memory_platform.cpp). Each slot has the exact signature of the
+// platform/memory/). Each slot has the exact signature of the
 // Windows function it stands for, so the Win32 table is filled with the real
 // functions themselves and the compiler checks every implementation.
 #pragma once

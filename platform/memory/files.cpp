@@ -1,0 +1,427 @@
+// The file calls: listing a folder with FindFirstFileA (".", ".." and the
+// long-name pattern rules), deleting, copying and opening files, removing
+// folders, the current directory, the special folders and the temp path as
+// the shell and GetTempPathA give them, and lstrcatA.
+#include "platform/memory/machine.h"
+
+#include <cstring>
+
+namespace memory_model {
+
+// --- Find ----------------------------------------------------------------------------
+
+namespace {
+
+bool WildMatch(const char* pattern, const char* name)
+{
+    if (*pattern == '\0') {
+        return *name == '\0';
+    }
+    if (*pattern == '*') {
+        for (const char* n = name;; ++n) {
+            if (WildMatch(pattern + 1, n)) {
+                return true;
+            }
+            if (*n == '\0') {
+                return false;
+            }
+        }
+    }
+    if (*name == '\0') {
+        return false;
+    }
+    if (*pattern == '?' || UpperChar(*pattern) == UpperChar(*name)) {
+        return WildMatch(pattern + 1, name + 1);
+    }
+    return false;
+}
+
+// Matches a name against the last part of a search pattern as the file
+// system does for long names: "*.*" is every name, dot or not, and a final
+// ".*" or "." also matches a name without an extension.
+bool PatternMatches(const std::string& pattern, const std::string& name)
+{
+    if (pattern == "*.*" || pattern == "*") {
+        return true;
+    }
+    if (WildMatch(pattern.c_str(), name.c_str())) {
+        return true;
+    }
+    bool noExtension = name.find('.') == std::string::npos;
+    if (noExtension && pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+        return WildMatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str());
+    }
+    if (noExtension && !pattern.empty() && pattern.back() == '.') {
+        return WildMatch(pattern.substr(0, pattern.size() - 1).c_str(), name.c_str());
+    }
+    return false;
+}
+
+WIN32_FIND_DATAA FindData(const std::string& name, const Node* node)
+{
+    WIN32_FIND_DATAA data;
+    std::memset(&data, 0, sizeof data);
+    DWORD attributes = 0;
+    if (node->dir) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if (node->readOnly) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    data.dwFileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    data.nFileSizeLow = node->dir ? 0 : static_cast<DWORD>(node->content.size());
+    std::strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
+    return data;
+}
+
+}  // namespace
+
+// --- The file calls ------------------------------------------------------------------
+
+HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    Call c("FindFirstFileA", Quote(pattern));
+    auto fail = [&](DWORD error) {
+        c.Error(error);
+        c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
+        return INVALID_HANDLE_VALUE;
+    };
+    if (c.injected) {
+        return fail(c.injectedError);
+    }
+    Path path;
+    DWORD error = ResolvePath(pattern, c.me, path, CALL_PATTERN);
+    if (error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    if (path.parts.empty() || path.trailingSeparator) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    Node* folder = nullptr;
+    error = FindParent(path, folder);
+    if (error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    const std::string& last = path.parts.back();
+    ObjectPtr search = std::make_shared<KObject>();
+    search->kind = OBJ_FIND;
+    if (folder->parent != nullptr) {
+        if (PatternMatches(last, ".")) {
+            search->found.push_back(FindData(".", folder));
+        }
+        if (PatternMatches(last, "..")) {
+            search->found.push_back(FindData("..", folder->parent));
+        }
+    }
+    for (auto& child : folder->children) {
+        if (PatternMatches(last, child.second->name)) {
+            search->found.push_back(FindData(child.second->name, child.second.get()));
+        }
+    }
+    if (search->found.empty()) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    *found = search->found[0];
+    search->next = 1;
+    HANDLE handle = NewHandle(c.me, search);
+    c.Log(Hex(reinterpret_cast<uintptr_t>(handle)) + " " + Quote(found->cFileName));
+    return handle;
+}
+
+BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found)
+{
+    Call c("FindNextFileA", Hex(reinterpret_cast<uintptr_t>(search)));
+    ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
+    if (!object) {
+        return FALSE;
+    }
+    if (object->next >= object->found.size()) {
+        c.Error(ERROR_NO_MORE_FILES);
+        c.Log(BoolResult(FALSE, c.me));
+        return FALSE;
+    }
+    *found = object->found[object->next++];
+    c.Log(std::string("TRUE ") + Quote(found->cFileName));
+    return TRUE;
+}
+
+BOOL FindClose_(HANDLE search)
+{
+    Call c("FindClose", Hex(reinterpret_cast<uintptr_t>(search)));
+    ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
+    if (!object) {
+        return FALSE;
+    }
+    CloseHandleOf(c.me, reinterpret_cast<uintptr_t>(search));
+    c.Log("TRUE");
+    return TRUE;
+}
+
+// Windows opens the file for deletion (sharing everything) and then marks it
+// deleted; with other handles open (all sharing deletion) it stays,
+// delete-pending, until they are closed.
+BOOL DeleteFileA_(LPCSTR path)
+{
+    Call c("DeleteFileA", Quote(path));
+    if (c.injected) {
+        return c.Finish(FALSE, c.injectedError);
+    }
+    NodePtr node;
+    DWORD error = LookupText(path, c.me, node);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    if (node->dir || node->deletePending) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+    }
+    if (!SharingAllows(node.get(), kD, kR | kW | kD)) {
+        return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
+    }
+    if (node->readOnly || node->imageRefs > 0) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+    }
+    node->deletePending = true;
+    FinishPendingDelete(node.get(), c.me->id);
+    return c.Finish(TRUE, 0);
+}
+
+BOOL SetCurrentDirectoryA_(LPCSTR path)
+{
+    Call c("SetCurrentDirectoryA", Quote(path));
+    if (c.injected) {
+        return c.Finish(FALSE, c.injectedError);
+    }
+    NodePtr folder;
+    Path directory;
+    DWORD error = LookupFolder(path, c.me, folder, directory);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    c.me->currentDirectory = directory;
+    return c.Finish(TRUE, ERROR_SUCCESS);
+}
+
+BOOL RemoveDirectoryA_(LPCSTR path)
+{
+    Call c("RemoveDirectoryA", Quote(path));
+    if (c.injected) {
+        return c.Finish(FALSE, c.injectedError);
+    }
+    Path resolved;
+    NodePtr node;
+    DWORD error = LookupFolder(path, c.me, node, resolved);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    if (node->parent == nullptr || node->readOnly) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+    }
+    if (!node->children.empty()) {
+        return c.Finish(FALSE, ERROR_DIR_NOT_EMPTY);
+    }
+    // A process holds its current directory open without sharing deletion.
+    std::string key = Upper(PathText(resolved));
+    for (auto& p : M().processes) {
+        if (p->state != ENDED && Upper(PathText(p->currentDirectory)) == key) {
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
+        }
+    }
+    Change(c.me->id, "FolderRemoved " + NodeText(node.get()));
+    RemoveNode(node.get());
+    return c.Finish(TRUE, 0);
+}
+
+BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
+{
+    Call c("CopyFileA", Quote(existing) + ", " + Quote(target) + ", " + Number(failIfExists));
+    if (c.injected) {
+        return c.Finish(FALSE, c.injectedError);
+    }
+    NodePtr source;
+    DWORD error = LookupText(existing, c.me, source);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    if (source->dir || source->deletePending) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+    }
+    if (!SharingAllows(source.get(), kR, kR | kD)) {
+        return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
+    }
+    Path targetPath;
+    error = ResolvePath(target, c.me, targetPath);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    if (targetPath.parts.empty() || targetPath.trailingSeparator) {
+        return c.Finish(FALSE, targetPath.parts.empty() ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME);
+    }
+    Node* folder = nullptr;
+    error = FindParent(targetPath, folder);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    NodePtr existingTarget = ChildPtr(folder, targetPath.parts.back());
+    if (existingTarget) {
+        if (existingTarget.get() == source.get()) {
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
+        }
+        if (existingTarget->dir) {
+            return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+        }
+        if (failIfExists) {
+            return c.Finish(FALSE, ERROR_FILE_EXISTS);
+        }
+        if (existingTarget->deletePending || existingTarget->readOnly) {
+            return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+        }
+        // The target is opened for writing and shares nothing.
+        if (!SharingAllows(existingTarget.get(), kW | kD, 0)) {
+            return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
+        }
+        existingTarget->content = source->content;
+        existingTarget->readOnly = source->readOnly;
+        Change(c.me->id, "FileWritten " + NodeText(existingTarget.get()));
+        return c.Finish(TRUE, 0);
+    }
+    NodePtr made = std::make_shared<Node>();
+    made->name = targetPath.parts.back();
+    made->content = source->content;
+    made->readOnly = source->readOnly;
+    made->parent = folder;
+    folder->children[Upper(made->name)] = made;
+    Change(c.me->id, "FileWritten " + NodeText(made.get()));
+    return c.Finish(TRUE, 0);
+}
+
+// Only OPEN_EXISTING is modelled, with Windows' access and sharing checks:
+// the program opens nothing else. Any other disposition fails with
+// ERROR_CALL_NOT_IMPLEMENTED and fails the test, since the model cannot say
+// what Windows would do. Folders cannot be opened (no backup semantics).
+HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
+{
+    (void)security;
+    (void)templateFile;
+    Call c("CreateFileA", Quote(path) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
+                              Number(disposition) + ", " + Hex(flagsAndAttributes));
+    auto fail = [&](DWORD error) {
+        c.Error(error);
+        c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
+        return INVALID_HANDLE_VALUE;
+    };
+    if (c.injected) {
+        return fail(c.injectedError);
+    }
+    if (disposition != OPEN_EXISTING) {
+        ReportLocked("CreateFileA disposition " + Number(disposition) + " is not modelled");
+        return fail(ERROR_CALL_NOT_IMPLEMENTED);
+    }
+    NodePtr node;
+    DWORD error = LookupText(path, c.me, node);
+    if (error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    DWORD bits = AccessBits(access) | (deleteOnClose ? kD : 0);
+    DWORD share = shareMode & 7;
+    if (node->dir || node->deletePending) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (node->readOnly && (bits & (kW | kD))) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (!SharingAllows(node.get(), bits, share)) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
+    // A mapped image cannot be marked for deletion.
+    if (deleteOnClose && node->imageRefs > 0) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    ObjectPtr object = std::make_shared<KObject>();
+    object->kind = OBJ_FILE;
+    object->file = node;
+    object->access = bits;
+    object->share = share;
+    object->deleteOnClose = deleteOnClose;
+    node->opens.push_back(object.get());
+    HANDLE handle = NewHandle(c.me, object);
+    c.Log(Hex(reinterpret_cast<uintptr_t>(handle)));
+    return handle;
+}
+
+// The folder must exist unless creation is asked for (CSIDL_FLAG_CREATE or
+// the create argument), as SHGetFolderPath verifies it. The owner window is
+// not looked at.
+BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
+{
+    (void)owner;
+    Call c("SHGetSpecialFolderPathA", Hex(static_cast<uintptr_t>(csidl)) + ", " + Number(create));
+    auto done = [&](BOOL ok, DWORD error) {
+        if (!ok) {
+            c.Error(error);
+        }
+        c.Log(ok ? "TRUE " + Quote(path) : BoolResult(FALSE, c.me));
+        return ok;
+    };
+    if (c.injected) {
+        return done(FALSE, c.injectedError);
+    }
+    bool createIt = create || (csidl & kCsidlFlagCreate) != 0;
+    int which = csidl & 0xFF;
+    auto it = M().specialFolders.find(which);
+    if (it == M().specialFolders.end() || M().failedSpecialFolders.count(which) ||
+        it->second.size() >= MAX_PATH) {
+        return done(FALSE, ERROR_FILE_NOT_FOUND);
+    }
+    Path resolved;
+    NodePtr node;
+    DWORD error = LookupText(it->second.c_str(), c.me, node, &resolved);
+    if (error != ERROR_SUCCESS || !node->dir) {
+        if (!createIt || (node && !node->dir) || MakeFolders(resolved, c.me->id, true) == nullptr) {
+            return done(FALSE, ERROR_FILE_NOT_FOUND);
+        }
+    }
+    std::memcpy(path, it->second.c_str(), it->second.size() + 1);
+    return done(TRUE, 0);
+}
+
+// The length without the zero when it fits; else the size needed with the
+// zero, the buffer untouched; 0 on failure.
+DWORD GetTempPathA_(DWORD size, LPSTR buffer)
+{
+    Call c("GetTempPathA", Number(size));
+    if (c.injected) {
+        c.Log("0");
+        return 0;
+    }
+    const std::string& temp = M().tempPath;
+    if (temp.empty()) {
+        c.Error(kErrorEnvVarNotFound);
+        c.Log("0");
+        return 0;
+    }
+    if (temp.size() < size) {
+        std::memcpy(buffer, temp.c_str(), temp.size() + 1);
+        c.Log(Number(static_cast<long long>(temp.size())) + " " + Quote(temp.c_str()));
+        return static_cast<DWORD>(temp.size());
+    }
+    c.Log(Number(static_cast<long long>(temp.size() + 1)) + " (too small)");
+    return static_cast<DWORD>(temp.size() + 1);
+}
+
+LPSTR lstrcatA_(LPSTR target, LPCSTR source)
+{
+    Call c("lstrcatA", Quote(target) + ", " + Quote(source));
+    if (c.injected || target == nullptr) {
+        c.Log("NULL");
+        return nullptr;
+    }
+    if (source != nullptr) {
+        std::strcat(target, source);
+    }
+    c.Log(Quote(target));
+    return target;
+}
+
+}  // namespace memory_model
