@@ -1,5 +1,6 @@
 // The real Windows calls behind PlatformOps. Kept thin: every slot but one is
-// the system function itself, so this file is only a table.
+// the system function of the slot's name, so this file is only a table made
+// from the slot list.
 #include "platform/win32_platform.h"
 
 namespace {
@@ -10,7 +11,9 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 // anyone may drop a DLL; the loader must look for delay-loaded and
 // dynamically loaded DLLs only in the system folder. SetDefaultDllDirectories
 // is missing on old systems, so it is looked up rather than imported.
-BOOL WINAPI Win32RestrictDllSearchToSystem(void)
+// Named as its slot, so the table below finds it as it finds the system
+// functions.
+BOOL WINAPI RestrictDllSearchToSystem(void)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == NULL) {
@@ -27,36 +30,7 @@ BOOL WINAPI Win32RestrictDllSearchToSystem(void)
 }  // namespace
 
 const PlatformOps Win32PlatformOps = {
-    Win32RestrictDllSearchToSystem,
-    GetCommandLineA,
-    IsDBCSLeadByte,
-    GetModuleHandleA,
-    GetModuleFileNameA,
-    DialogBoxParamA,
-    EndDialog,
-    RegOpenKeyExA,
-    RegOpenKeyA,
-    RegQueryValueExA,
-    RegCloseKey,
-    RegDeleteKeyA,
-    FindFirstFileA,
-    FindNextFileA,
-    FindClose,
-    DeleteFileA,
-    RemoveDirectoryA,
-    CopyFileA,
-    CreateFileA,
-    CloseHandle,
-    SetCurrentDirectoryA,
-    SHGetSpecialFolderPathA,
-    GetTempPathA,
-    lstrcatA,
-    CreateEventA,
-    OpenEventA,
-    SetEvent,
-    CreateMutexA,
-    OpenMutexA,
-    WaitForSingleObject,
-    CreateProcessA,
-    WinExec,
+#define WIN32_SLOT(Result, Name, Params, Args) Name,
+    PLATFORM_SLOTS(WIN32_SLOT)
+#undef WIN32_SLOT
 };

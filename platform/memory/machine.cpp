@@ -145,13 +145,9 @@ void ReportLocked(const std::string& message)
 
 // Every slot of PlatformOps, in its order.
 const char* const kOperations[] = {
-    "RestrictDllSearchToSystem", "GetCommandLineA", "IsDBCSLeadByte", "GetModuleHandleA",
-    "GetModuleFileNameA", "DialogBoxParamA", "EndDialog", "RegOpenKeyExA", "RegOpenKeyA",
-    "RegQueryValueExA", "RegCloseKey", "RegDeleteKeyA", "FindFirstFileA", "FindNextFileA",
-    "FindClose", "DeleteFileA", "RemoveDirectoryA", "CopyFileA", "CreateFileA", "CloseHandle",
-    "SetCurrentDirectoryA", "SHGetSpecialFolderPathA", "GetTempPathA", "lstrcatA", "CreateEventA", "OpenEventA",
-    "SetEvent", "CreateMutexA", "OpenMutexA", "WaitForSingleObject", "CreateProcessA",
-    "WinExec",
+#define MODEL_SLOT_NAME(Result, Name, Params, Args) #Name,
+    PLATFORM_SLOTS(MODEL_SLOT_NAME)
+#undef MODEL_SLOT_NAME
 };
 const size_t kOperationCount = sizeof kOperations / sizeof kOperations[0];
 
@@ -339,39 +335,11 @@ void ResetLocked()
 
 }  // namespace memory_model
 
+// Each slot is the model's function of the slot's name with a "_" after it.
 extern const PlatformOps MemoryPlatformOps = {
-    memory_model::RestrictDllSearchToSystem_,
-    memory_model::GetCommandLineA_,
-    memory_model::IsDBCSLeadByte_,
-    memory_model::GetModuleHandleA_,
-    memory_model::GetModuleFileNameA_,
-    memory_model::DialogBoxParamA_,
-    memory_model::EndDialog_,
-    memory_model::RegOpenKeyExA_,
-    memory_model::RegOpenKeyA_,
-    memory_model::RegQueryValueExA_,
-    memory_model::RegCloseKey_,
-    memory_model::RegDeleteKeyA_,
-    memory_model::FindFirstFileA_,
-    memory_model::FindNextFileA_,
-    memory_model::FindClose_,
-    memory_model::DeleteFileA_,
-    memory_model::RemoveDirectoryA_,
-    memory_model::CopyFileA_,
-    memory_model::CreateFileA_,
-    memory_model::CloseHandle_,
-    memory_model::SetCurrentDirectoryA_,
-    memory_model::SHGetSpecialFolderPathA_,
-    memory_model::GetTempPathA_,
-    memory_model::lstrcatA_,
-    memory_model::CreateEventA_,
-    memory_model::OpenEventA_,
-    memory_model::SetEvent_,
-    memory_model::CreateMutexA_,
-    memory_model::OpenMutexA_,
-    memory_model::WaitForSingleObject_,
-    memory_model::CreateProcessA_,
-    memory_model::WinExec_,
+#define MODEL_SLOT(Result, Name, Params, Args) memory_model::Name##_,
+    PLATFORM_SLOTS(MODEL_SLOT)
+#undef MODEL_SLOT
 };
 
 namespace mem {

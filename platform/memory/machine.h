@@ -349,43 +349,9 @@ KeyPtr MakeKey(HKEY root, const std::string& subKey);
 
 // --- The operations, one per slot of PlatformOps -------------------------------------
 
-BOOL RestrictDllSearchToSystem_(void);
-LPSTR GetCommandLineA_(void);
-BOOL IsDBCSLeadByte_(BYTE testChar);
-HMODULE GetModuleHandleA_(LPCSTR moduleName);
-DWORD GetModuleFileNameA_(HMODULE module, LPSTR fileName, DWORD size);
-INT_PTR DialogBoxParamA_(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC dialogProc,
-                         LPARAM initParam);
-BOOL EndDialog_(HWND dialog, INT_PTR result);
-LONG RegOpenKeyExA_(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-LONG RegOpenKeyA_(HKEY root, LPCSTR subKey, PHKEY result);
-LONG RegQueryValueExA_(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                       LPDWORD dataSize);
-LONG RegCloseKey_(HKEY key);
-LONG RegDeleteKeyA_(HKEY root, LPCSTR subKey);
-HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found);
-BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found);
-BOOL FindClose_(HANDLE search);
-BOOL DeleteFileA_(LPCSTR path);
-BOOL RemoveDirectoryA_(LPCSTR path);
-BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists);
-HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
-BOOL CloseHandle_(HANDLE object);
-BOOL SetCurrentDirectoryA_(LPCSTR path);
-BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create);
-DWORD GetTempPathA_(DWORD size, LPSTR buffer);
-LPSTR lstrcatA_(LPSTR target, LPCSTR source);
-HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
-HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name);
-BOOL SetEvent_(HANDLE event);
-HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
-HANDLE OpenMutexA_(DWORD access, BOOL inherit, LPCSTR name);
-DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds);
-BOOL CreateProcessA_(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
-                     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD creationFlags,
-                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
-                     LPPROCESS_INFORMATION processInformation);
-UINT WinExec_(LPCSTR commandLine, UINT showCommand);
+// The model's function for each slot: the slot's name with a "_" after it.
+#define MODEL_DECLARE_SLOT(Result, Name, Params, Args) Result WINAPI Name##_ Params;
+PLATFORM_SLOTS(MODEL_DECLARE_SLOT)
+#undef MODEL_DECLARE_SLOT
 
 }  // namespace memory_model

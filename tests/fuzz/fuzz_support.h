@@ -34,43 +34,10 @@ struct Unexpected<Result(WINAPI*)(Args...)> {
 inline PlatformOps UnexpectedPlatformOps()
 {
     PlatformOps ops = {};
-#define FUZZ_UNEXPECTED(slot) ops.slot = &Unexpected<decltype(ops.slot)>::Call
-    FUZZ_UNEXPECTED(RestrictDllSearchToSystem);
-    FUZZ_UNEXPECTED(GetCommandLineA);
-    FUZZ_UNEXPECTED(IsDBCSLeadByte);
-    FUZZ_UNEXPECTED(GetModuleHandleA);
-    FUZZ_UNEXPECTED(GetModuleFileNameA);
-    FUZZ_UNEXPECTED(DialogBoxParamA);
-    FUZZ_UNEXPECTED(EndDialog);
-    FUZZ_UNEXPECTED(RegOpenKeyExA);
-    FUZZ_UNEXPECTED(RegOpenKeyA);
-    FUZZ_UNEXPECTED(RegQueryValueExA);
-    FUZZ_UNEXPECTED(RegCloseKey);
-    FUZZ_UNEXPECTED(RegDeleteKeyA);
-    FUZZ_UNEXPECTED(FindFirstFileA);
-    FUZZ_UNEXPECTED(FindNextFileA);
-    FUZZ_UNEXPECTED(FindClose);
-    FUZZ_UNEXPECTED(DeleteFileA);
-    FUZZ_UNEXPECTED(RemoveDirectoryA);
-    FUZZ_UNEXPECTED(CopyFileA);
-    FUZZ_UNEXPECTED(CreateFileA);
-    FUZZ_UNEXPECTED(CloseHandle);
-    FUZZ_UNEXPECTED(SetCurrentDirectoryA);
-    FUZZ_UNEXPECTED(SHGetSpecialFolderPathA);
-    FUZZ_UNEXPECTED(GetTempPathA);
-    FUZZ_UNEXPECTED(lstrcatA);
-    FUZZ_UNEXPECTED(CreateEventA);
-    FUZZ_UNEXPECTED(OpenEventA);
-    FUZZ_UNEXPECTED(SetEvent);
-    FUZZ_UNEXPECTED(CreateMutexA);
-    FUZZ_UNEXPECTED(OpenMutexA);
-    FUZZ_UNEXPECTED(WaitForSingleObject);
-    FUZZ_UNEXPECTED(CreateProcessA);
-    FUZZ_UNEXPECTED(WinExec);
+#define FUZZ_UNEXPECTED(Result, Name, Params, Args) \
+    ops.Name = &Unexpected<decltype(ops.Name)>::Call;
+    PLATFORM_SLOTS(FUZZ_UNEXPECTED)
 #undef FUZZ_UNEXPECTED
-    // A slot added to the table must be added above as well.
-    static_assert(sizeof(PlatformOps) == 32 * sizeof(void (*)()),
-                  "PlatformOps changed: list every slot above");
     return ops;
 }
 
