@@ -1,0 +1,382 @@
+// Generated machines, the oracle and the checks. The oracle says, from a
+// machine's description alone, what the program may delete or write there
+// (LegitimateTargets) and what must be gone after the run (ExpectedRemovals);
+// it never calls the program's code. The checks compare the model's state
+// and change log with that, excusing what a call made to fail explains.
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/generated/generated_machines.h"
+
+namespace generated {
+
+namespace {
+
+// A full path ("X:\..."): the same folder from every current directory.
+bool IsFullPath(const std::string& text)
+{
+    return text.size() >= 3 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+           (text[2] == '\\' || text[2] == '/');
+}
+
+bool MayDeleteFile(const Legitimate& legit, const WinPath& path)
+{
+    return (legit.hasInstallDir && !path.IsRoot() && path.Parent() == legit.installDir &&
+            IsListedName(path.Name())) ||
+           (legit.hasGroup && !path.IsRoot() && path.Parent() == legit.group) ||
+           (legit.hasShortcut && path == legit.shortcut) || path == legit.uninstaller ||
+           (legit.hasTempCopy && path == legit.tempCopy);
+}
+
+bool MayRemoveFolder(const Legitimate& legit, const WinPath& path)
+{
+    return (legit.hasInstallDir && path == legit.installDir) ||
+           (legit.hasGroup && path == legit.group);
+}
+
+// A file a DeleteFileA of this path (at most 259 bytes) can delete.
+bool Deletable(const Item* item, size_t pathLength)
+{
+    return item != nullptr && !item->folder && !item->readOnly && !item->inUse &&
+           pathLength <= kMaxPath - 1;
+}
+
+// Files at the top of a folder that a sweep of folderText (listing
+// folderText + "\*.*", deleting folderText + "\" + name) can delete.
+std::vector<const Item*> SweepableFiles(const Tree& tree, const WinPath& folder,
+                                        const std::string& folderText, bool listedOnly)
+{
+    std::vector<const Item*> files;
+    if (!tree.IsFolder(folder) || folderText.size() + 4 > kMaxPath - 1) {
+        return files;
+    }
+    for (const Item* child : tree.Children(folder)) {
+        const std::string name = NameText(child->path);
+        if ((!listedOnly || IsListedName(name)) &&
+            Deletable(child, folderText.size() + 1 + name.size())) {
+            files.push_back(child);
+        }
+    }
+    return files;
+}
+
+// Whether a folder is empty once these keys are gone.
+bool EmptyAfter(const Tree& tree, const WinPath& folder, const std::set<std::string>& gone)
+{
+    for (const Item* child : tree.Children(folder)) {
+        if (child->folder || gone.count(child->key) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FolderLookupWorks(const Tree& tree, const std::string& path, FolderState state)
+{
+    return state == FOLDER_THERE && path.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(path));
+}
+
+struct LogLine {
+    DWORD pid = 0;
+    std::string operation;
+    std::string args;
+    std::string result;
+    bool injected = false;
+};
+
+LogLine ParseCall(const std::string& line)
+{
+    LogLine call;
+    const size_t space = line.find(' ');
+    const size_t open = line.find('(');
+    const size_t arrow = line.rfind(") -> ");
+    if (space == std::string::npos || open == std::string::npos || arrow == std::string::npos) {
+        return call;
+    }
+    call.pid = static_cast<DWORD>(std::strtoul(line.c_str(), nullptr, 10));
+    call.operation = line.substr(space + 1, open - space - 1);
+    call.args = line.substr(open + 1, arrow - open - 1);
+    call.result = line.substr(arrow + 5);
+    call.injected = call.result.find("[injected error") != std::string::npos;
+    return call;
+}
+
+std::string Unquote(const std::string& text)
+{
+    const size_t first = text.find('"');
+    const size_t last = text.rfind('"');
+    return first == std::string::npos || last <= first ? text : text.substr(first + 1, last - first - 1);
+}
+
+// The folder a search pattern ("folder\*.*") lists.
+WinPath PatternFolder(const std::string& pattern, const WinPath& cwd)
+{
+    const size_t separator = pattern.find_last_of("\\/");
+    return separator == std::string::npos ? cwd : Resolve(pattern.substr(0, separator + 1), cwd);
+}
+
+}  // namespace
+
+bool ProgramPathText(const Machine& m, std::string& text)
+{
+    if (!m.settingsKey || !m.programPath || m.programPathBytes.size() > kMaxPath - 1) {
+        return false;
+    }
+    text = m.programPathBytes.substr(0, m.programPathBytes.find('\0'));
+    return !text.empty();
+}
+
+// The install directory the value names. The value is a folder to which
+// "\" and a name are appended (it names the folder without a trailing
+// separator), so the product's files are value + "\" + name as Windows
+// resolves that for the uninstaller the user started: "C:" names the drive's
+// root (the root written without its separator), "C:\" and "dir\" the same
+// folders as "C:" and "dir", and a relative value the folder below the
+// uninstaller's current directory. A value that is no path names nothing.
+bool InstallDirectory(const std::string& text, const std::string& currentDirectory, WinPath& dir)
+{
+    dir = Resolve(text + "\\", Resolve(currentDirectory));
+    return dir.valid;
+}
+
+Legitimate LegitimateTargets(const Machine& m)
+{
+    Legitimate legit;
+    std::string text;
+    if (ProgramPathText(m, text)) {
+        legit.hasInstallDir = InstallDirectory(text, m.currentDirectory, legit.installDir);
+    }
+    if (m.programsState != NOT_SET) {
+        legit.group = Resolve(m.programs + "\\Quillmere");
+        legit.hasGroup = legit.group.valid;
+    }
+    if (m.desktopState != NOT_SET) {
+        legit.shortcut = Resolve(m.desktop + "\\Quillmere.lnk");
+        legit.hasShortcut = legit.shortcut.valid;
+    }
+    legit.uninstaller = Resolve(m.uninstaller);
+    if (!m.tempPath.empty()) {
+        legit.tempCopy = Resolve(m.tempPath + "suicide.exe");
+        legit.hasTempCopy = legit.tempCopy.valid;
+    }
+    return legit;
+}
+
+Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
+{
+    Expected expected;
+    if (DialogOutcome(true, m.confirmAnswer) != IDOK) {
+        expected.declined = true;
+        return expected;
+    }
+    const Tree& tree = m.tree;
+
+    // The listed files at the top of the install directory. A value that is
+    // no full path ("C:", "C:x", "\\x", "x") names a folder only from some
+    // current directory; whether the program acts on it at all is its own
+    // choice, so only what it does is checked (safety), not that it does.
+    std::string text;
+    const bool fullPath = ProgramPathText(m, text) && IsFullPath(text);
+    if (legit.hasInstallDir && fullPath) {
+        for (const Item* file : SweepableFiles(tree, legit.installDir, text, true)) {
+            expected.files.insert(file->key);
+        }
+    }
+
+    expected.key = m.uninstallKey && !m.uninstallKeyProtected && !m.uninstallKeySubkey;
+
+    if (FolderLookupWorks(tree, m.desktop, m.desktopState)) {
+        const std::string shortcut = m.desktop + "\\Quillmere.lnk";
+        if (Deletable(tree.Find(legit.shortcut), shortcut.size())) {
+            expected.files.insert(legit.shortcut.Key());
+        }
+    }
+
+    if (FolderLookupWorks(tree, m.programs, m.programsState)) {
+        const std::string group = m.programs + "\\Quillmere";
+        if (group.size() <= kMaxPath - 1) {
+            std::set<std::string> groupFiles;
+            for (const Item* file : SweepableFiles(tree, legit.group, group, false)) {
+                groupFiles.insert(file->key);
+            }
+            expected.files.insert(groupFiles.begin(), groupFiles.end());
+            if (tree.IsFolder(legit.group) && group.size() + 4 <= kMaxPath - 1 &&
+                EmptyAfter(tree, legit.group, groupFiles)) {
+                expected.folders.insert(legit.group.Key());
+            }
+        }
+    }
+
+    // The hand-off: the copy can be written where the temp folder is, and
+    // both paths fit in 259 bytes.
+    const std::string copy = m.tempPath + "suicide.exe";
+    const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
+    expected.handOff = m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
+                       copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&
+                       (stale == nullptr || (!stale->folder && !stale->readOnly && !stale->inUse));
+    if (!expected.handOff) {
+        return expected;
+    }
+    // The copy carries the uninstaller's read-only attribute, and a
+    // read-only file cannot be opened for deletion on close.
+    if (!m.uninstallerReadOnly) {
+        expected.files.insert(legit.tempCopy.Key());
+    }
+    // With a free mutex of that name held elsewhere the copy does not wait
+    // for the uninstaller's end: its delete of the running file fails.
+    if (!m.uninstallerReadOnly && !m.uninstallerInUse && m.staleObjects != STALE_MUTEX_FREE) {
+        expected.files.insert(legit.uninstaller.Key());
+    }
+    if (legit.hasInstallDir && fullPath && !legit.installDir.IsRoot() &&
+        tree.IsFolder(legit.installDir) && EmptyAfter(tree, legit.installDir, expected.files)) {
+        expected.folders.insert(legit.installDir.Key());
+    }
+    return expected;
+}
+
+Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
+{
+    Excuses excuses;
+    const std::vector<std::string> log = mem::CallLog();
+    std::map<DWORD, WinPath> cwdOf;
+    for (const mem::ProcessRecord& process : mem::Processes()) {
+        cwdOf[process.id] = Resolve(process.currentDirectory);
+    }
+    auto excuseFolder = [&](const WinPath& folder) {
+        excuses.keys.insert(folder.Key());
+        for (const Item* child : m.tree.Children(folder)) {
+            excuses.keys.insert(child->key);
+        }
+    };
+    for (const std::string& line : log) {
+        const LogLine call = ParseCall(line);
+        if (!call.injected) {
+            continue;
+        }
+        excuses.any = true;
+        excuses.what = line;
+        const std::string& op = call.operation;
+        if (op == "RestrictDllSearchToSystem" || op == "IsDBCSLeadByte" || op == "FindClose" ||
+            op == "RegCloseKey" || op == "WinExec") {
+            continue;
+        }
+        if (op == "DeleteFileA") {
+            const WinPath path = Resolve(Unquote(call.args), cwdOf[call.pid]);
+            excuses.keys.insert(path.Key());
+            excuses.keys.insert(path.Parent().Key());
+        } else if (op == "RemoveDirectoryA") {
+            excuses.keys.insert(Resolve(Unquote(call.args), cwdOf[call.pid]).Key());
+        } else if (op == "FindFirstFileA") {
+            excuseFolder(PatternFolder(Unquote(call.args), cwdOf[call.pid]));
+        } else if (op == "FindNextFileA") {
+            // The search that handle belongs to.
+            for (const std::string& earlier : log) {
+                const LogLine first = ParseCall(earlier);
+                if (first.operation == "FindFirstFileA" && first.pid == call.pid &&
+                    first.result.compare(0, call.args.size() + 1, call.args + " ") == 0) {
+                    excuseFolder(PatternFolder(Unquote(first.args), cwdOf[call.pid]));
+                }
+            }
+        } else if (op == "RegDeleteKeyA") {
+            excuses.key = true;
+        } else if (op == "SHGetSpecialFolderPathA") {
+            const unsigned long csidl = std::strtoul(call.args.c_str(), nullptr, 16);
+            if (csidl == CSIDL_DESKTOPDIRECTORY) {
+                excuses.keys.insert(legit.shortcut.Key());
+            } else {
+                excuseFolder(legit.group);
+            }
+        } else {
+            excuses.unscoped = true;
+        }
+    }
+    return excuses;
+}
+
+// Every change the model logged is the product's, and every file, folder and
+// key that is not the product's is still there.
+void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::string>& problems)
+{
+    for (const std::string& change : mem::Changes()) {
+        const size_t space = change.find(' ');
+        const size_t space2 = change.find(' ', space + 1);
+        const std::string what = change.substr(space + 1, space2 - space - 1);
+        const std::string target = change.substr(space2 + 1);
+        bool allowed = false;
+        if (what == "FileDeleted") {
+            allowed = MayDeleteFile(legit, Resolve(target));
+        } else if (what == "FolderRemoved") {
+            allowed = MayRemoveFolder(legit, Resolve(target));
+        } else if (what == "KeyDeleted") {
+            allowed = UpperAscii(target) == UpperAscii(std::string("HKLM\\") + kUninstallKey);
+        } else if (what == "FileWritten") {
+            allowed = legit.hasTempCopy && Resolve(target) == legit.tempCopy;
+        }
+        if (!allowed) {
+            problems.push_back("unsafe: " + change);
+        }
+    }
+    for (const Item& item : m.tree.Items()) {
+        const WinPath& path = item.resolved;
+        if (item.folder ? MayRemoveFolder(legit, path) : MayDeleteFile(legit, path)) {
+            continue;
+        }
+        if (item.folder ? !mem::FolderExists(item.path) : !mem::FileExists(item.path)) {
+            problems.push_back("unsafe: not the product's, but gone: " + item.path);
+        }
+    }
+    if (!mem::FileExists(kBrowser) || !mem::FileExists(std::string(kCommonDesktop) + "\\Quillmere.lnk") ||
+        !mem::FolderExists(std::string(kCommonPrograms) + "\\Quillmere")) {
+        problems.push_back("unsafe: the browser or the all-users shortcuts are gone");
+    }
+    if (m.settingsKey && !mem::KeyExists(HKEY_CURRENT_USER, kSettingsKey)) {
+        problems.push_back("unsafe: the settings key is gone");
+    }
+    if (m.settingsKey && m.programPath &&
+        !mem::ValueExists(HKEY_CURRENT_USER, kSettingsKey, kProgramPathValue)) {
+        problems.push_back("unsafe: the \"Program Path\" value is gone");
+    }
+    if (m.siblingKeys &&
+        (!mem::KeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallParent) + "\\Quillmere Viewer") ||
+         !mem::KeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallParent) + "\\QuillmereOld"))) {
+        problems.push_back("unsafe: another product's uninstall key is gone");
+    }
+    if (m.browserKey && !mem::KeyExists(HKEY_CLASSES_ROOT, kBrowserKey)) {
+        problems.push_back("unsafe: the browser's key is gone");
+    }
+}
+
+Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
+                         std::vector<std::string>& problems)
+{
+    if (excuses.unscoped) {
+        return NOT_JUDGED;
+    }
+    if (expected.declined) {
+        const std::vector<std::string> changes = mem::Changes();
+        if (!changes.empty()) {
+            problems.push_back("declined, yet changed: " + changes.front());
+        }
+        return excuses.any ? JUDGED_EXCUSED : JUDGED_WHOLE;
+    }
+    for (const std::string& file : expected.files) {
+        if (excuses.keys.count(file) == 0 && mem::FileExists(file)) {
+            problems.push_back("incomplete: could be deleted, still there: " + file);
+        }
+    }
+    for (const std::string& folder : expected.folders) {
+        if (excuses.keys.count(folder) == 0 && mem::FolderExists(folder)) {
+            problems.push_back("incomplete: could be removed, still there: " + folder);
+        }
+    }
+    if (expected.key && !excuses.key && mem::KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) {
+        problems.push_back("incomplete: the uninstall key is still there");
+    }
+    return excuses.any ? JUDGED_EXCUSED : JUDGED_WHOLE;
+}
+
+}  // namespace generated
