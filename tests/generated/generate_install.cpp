@@ -78,74 +78,221 @@ std::string RandomCurrentDirectory(Random& r, const Machine& m)
     }
 }
 
+// ---- the temp folder -------------------------------------------------------
+
+struct TempDraft {
+    Machine& m;
+    std::string note;
+    bool exists = true;
+};
+
+std::string PaddedTemp(Random& r, TempDraft& d, size_t shortest, unsigned spread)
+{
+    const size_t length = shortest + r.Below(spread);
+    d.note += "-" + std::to_string(length);
+    return PaddedPath("C:\\Users\\Alice\\AppData\\Local\\Temp", length, "\\");
+}
+
+const VariantTable<TempDraft> kTempFolders = {
+    {40, "plain", [](Random&, TempDraft& d) { d.m.tempPath = "C:\\Users\\Alice\\AppData\\Local\\Temp\\"; }},
+    {15, "blanks",
+     [](Random&, TempDraft& d) {
+         d.m.tempPath = "C:\\Documents and Settings\\Alice Smith\\Local Settings\\Temp\\";
+     }},
+    // The copy's path (temp + "suicide.exe") around 259 bytes.
+    {15, "near-limit", [](Random& r, TempDraft& d) { d.m.tempPath = PaddedTemp(r, d, 244, 9); }},
+    {5, "over-limit", [](Random& r, TempDraft& d) { d.m.tempPath = PaddedTemp(r, d, 258, 4); }},
+    {8, "lookup-fails",
+     [](Random&, TempDraft& d) {
+         d.m.tempPath = "";
+         d.exists = false;
+     }},
+    {7, "folder-missing",
+     [](Random&, TempDraft& d) {
+         d.m.tempPath = "C:\\Users\\Alice\\AppData\\Local\\Temp\\";
+         d.exists = false;
+     }},
+    {10, "short", [](Random&, TempDraft& d) { d.m.tempPath = "C:\\Temp\\"; }},
+};
+
+// A "suicide.exe" an earlier run left in the temp folder.
+const char kStaleCopy[] = "copy left by an earlier run";
+const VariantTable<MachineDraft> kStaleCopies = {
+    {70, "", nullptr},
+    {12, "file", [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy); }},
+    {6, "read-only",
+     [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy, true, false); }},
+    {6, "in-use",
+     [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy, false, true); }},
+    {6, "folder", [](Random&, MachineDraft& d) { d.m.tree.AddFolder(d.m.tempPath + "suicide.exe"); }},
+};
+
+// ---- the "Program Path" value ----------------------------------------------
+
+struct ValueDraft {
+    Machine& m;
+    std::string note;
+    bool zero;             // stored with its terminating zero, where the row allows either
+    std::string dir;       // the install directory first drawn
+    std::string cwd;       // set where the row needs one
+    std::string relative;  // the value's text, for the rows that are relative
+    DWORD type = REG_SZ;
+    std::string bytes;
+};
+
+std::string Zeroed(const ValueDraft& d, const std::string& text)
+{
+    return d.zero ? WithZero(text) : text;
+}
+
+const VariantTable<ValueDraft> kTrailingSeparators = {
+    {20, "two-trailing-backslashes", [](Random&, ValueDraft& d) { d.bytes = Zeroed(d, d.dir + "\\\\"); }},
+    {80, "trailing-backslash", [](Random&, ValueDraft& d) { d.bytes = Zeroed(d, d.dir + "\\"); }},
+};
+
+const VariantTable<ValueDraft> kDriveValues = {
+    {50, "drive-root", [](Random&, ValueDraft& d) { d.bytes = "C:\\"; }},
+    {50, "drive-only", [](Random&, ValueDraft& d) { d.bytes = "C:"; }},
+};
+
+// Relative values, with a current directory from which most lead to the
+// product.
+const VariantTable<ValueDraft> kRelativeValues = {
+    {1, "relative-to-parent",
+     [](Random&, ValueDraft& d) {
+         d.cwd = ParentText(d.dir);
+         d.relative = NameText(d.dir);
+     }},
+    {1, "relative-to-root",
+     [](Random&, ValueDraft& d) {
+         d.cwd = "C:\\";
+         d.relative = d.dir.substr(3);
+     }},
+    {1, "root-relative", [](Random&, ValueDraft& d) { d.relative = d.dir.substr(2); }},
+    {1, "drive-relative",
+     [](Random&, ValueDraft& d) {
+         d.cwd = ParentText(d.dir);
+         d.relative = "C:" + NameText(d.dir);
+     }},
+    {1, "dot-dot",
+     [](Random&, ValueDraft& d) {
+         d.cwd = Join(ParentText(d.dir), "Other");
+         d.m.tree.AddFolder(d.cwd);
+         d.relative = "..\\" + NameText(d.dir);
+     }},
+    {1, "relative-elsewhere", [](Random&, ValueDraft& d) { d.relative = "Quillmere"; }},
+    {1, "relative-through-blanks",
+     [](Random&, ValueDraft& d) {
+         d.m.installDir = "C:\\Program Files\\Korrindal Tools\\Quillmere";
+         d.cwd = "C:\\Program Files";
+         d.relative = "Korrindal Tools\\Quillmere";
+     }},
+};
+
+const VariantTable<ValueDraft> kWrongTypes = {
+    {1, "wrong-type-dword",
+     [](Random& r, ValueDraft& d) {
+         d.type = REG_DWORD;
+         d.bytes = r.Percent(50) ? std::string("\x05\x00\x00\x00", 4)
+                                 : std::string("C:\x00\x00", 4);  // reads as "C:"
+     }},
+    {1, "wrong-type-binary",
+     [](Random&, ValueDraft& d) {
+         d.type = REG_BINARY;
+         d.bytes = d.dir;
+     }},
+    {1, "wrong-type-expand-sz", [](Random&, ValueDraft& d) { d.type = REG_EXPAND_SZ; }},
+    {1, "wrong-type-multi-sz",
+     [](Random&, ValueDraft& d) {
+         d.type = REG_MULTI_SZ;
+         d.bytes = WithZero(WithZero(d.dir) + "C:\\Other");
+         d.bytes.push_back('\0');
+     }},
+    {1, "wrong-type-expand-sz-variable",
+     [](Random&, ValueDraft& d) {
+         d.type = REG_EXPAND_SZ;
+         d.relative = "%ProgramFiles%\\Quillmere";
+         d.bytes = WithZero(d.relative);
+     }},
+    {1, "wrong-type-none-type-empty",
+     [](Random&, ValueDraft& d) {
+         d.type = REG_NONE;
+         d.bytes = "";
+     }},
+};
+
+const VariantTable<ValueDraft> kOtherFolders = {
+    {1, "other-folder-documents", [](Random&, ValueDraft& d) { d.bytes = WithZero(kDocuments); }},
+    {1, "other-folder-empty",
+     [](Random&, ValueDraft& d) {
+         d.m.tree.AddFolder("C:\\Program Files\\Quillmere Old");
+         d.bytes = WithZero("C:\\Program Files\\Quillmere Old");
+     }},
+    {1, "other-folder-missing",
+     [](Random&, ValueDraft& d) { d.bytes = WithZero("C:\\Program Files\\Quillmere 2"); }},
+};
+
+// The value's ways. A row named "" draws from a finer table, whose row names
+// the value.
+const VariantTable<ValueDraft> kValues = {
+    {10, "exact", nullptr},
+    {6, "no-terminator", [](Random&, ValueDraft& d) { d.bytes = d.dir; }},
+    {5, "mixed-case", [](Random& r, ValueDraft& d) { d.bytes = WithZero(RandomCase(r, d.dir)); }},
+    {6, "", [](Random& r, ValueDraft& d) { Draw(r, kTrailingSeparators, d); }},
+    {8, "",
+     [](Random& r, ValueDraft& d) {
+         Draw(r, kDriveValues, d);
+         if (r.Percent(50)) {
+             d.m.installDir = "C:\\";
+             d.note += "-product-at-root";
+         }
+         d.bytes = Zeroed(d, d.bytes);
+     }},
+    {12, "",
+     [](Random& r, ValueDraft& d) {
+         Draw(r, kRelativeValues, d);
+         d.bytes = Zeroed(d, d.relative);
+     }},
+    {7, "", [](Random& r, ValueDraft& d) { Draw(r, kWrongTypes, d); }},
+    // Around the reader's 259 bytes and the 259 bytes of a built path.
+    {9, "long",
+     [](Random& r, ValueDraft& d) {
+         static const size_t lengths[] = {245, 246, 255, 256, 257, 258, 259, 260};
+         const size_t length = lengths[r.Below(8)];
+         d.m.installDir = PaddedPath("C:\\Program Files\\Korrindal", length, "\\Quillmere");
+         d.bytes = Zeroed(d, d.m.installDir);
+         d.note += "-" + std::to_string(d.bytes.size()) + (d.zero ? "-bytes" : "-bytes-no-terminator");
+     }},
+    {3, "key-missing", [](Random&, ValueDraft& d) { d.m.settingsKey = false; }},
+    {3, "value-missing", [](Random&, ValueDraft& d) { d.m.programPath = false; }},
+    {3, "empty", [](Random&, ValueDraft& d) { d.bytes = d.zero ? std::string(1, '\0') : std::string(); }},
+    {3, "forward-slashes",
+     [](Random&, ValueDraft& d) { std::replace(d.bytes.begin(), d.bytes.end(), '\\', '/'); }},
+    {3, "dots-inside",
+     [](Random& r, ValueDraft& d) {
+         d.bytes = WithZero(Join(ParentText(d.dir), r.Percent(50) ? "Other\\..\\" : ".\\") +
+                            NameText(d.dir));
+     }},
+    {4, "", [](Random& r, ValueDraft& d) { Draw(r, kOtherFolders, d); }},
+    {3, "junk-after-zero",
+     [](Random& r, ValueDraft& d) {
+         d.bytes = WithZero(d.dir) + "junk";
+         d.bytes += std::string(r.Below(259 - d.bytes.size() + 1), 'J');
+     }},
+};
+
 }  // namespace
 
 void GenerateTempFolder(Random& r, Machine& m)
 {
-    const unsigned kind = r.Weighted({40, 15, 15, 5, 8, 7, 10});
-    bool exists = true;
-    switch (kind) {
-    case 0:
-        m.tempPath = "C:\\Users\\Alice\\AppData\\Local\\Temp\\";
-        m.Note("temp", "plain");
-        break;
-    case 1:
-        m.tempPath = "C:\\Documents and Settings\\Alice Smith\\Local Settings\\Temp\\";
-        m.Note("temp", "blanks");
-        break;
-    case 2: {
-        // The copy's path (temp + "suicide.exe") around 259 bytes.
-        const size_t length = 244 + r.Below(9);
-        m.tempPath = PaddedPath("C:\\Users\\Alice\\AppData\\Local\\Temp", length, "\\");
-        m.Note("temp", "near-limit-" + std::to_string(length));
-        break;
-    }
-    case 3: {
-        const size_t length = 258 + r.Below(4);
-        m.tempPath = PaddedPath("C:\\Users\\Alice\\AppData\\Local\\Temp", length, "\\");
-        m.Note("temp", "over-limit-" + std::to_string(length));
-        break;
-    }
-    case 4:
-        m.tempPath = "";
-        exists = false;
-        m.Note("temp", "lookup-fails");
-        break;
-    case 5:
-        m.tempPath = "C:\\Users\\Alice\\AppData\\Local\\Temp\\";
-        exists = false;
-        m.Note("temp", "folder-missing");
-        break;
-    default:
-        m.tempPath = "C:\\Temp\\";
-        m.Note("temp", "short");
-        break;
-    }
-    if (!exists) {
+    TempDraft temp{m, "", true};
+    DrawAndNote(r, "temp", kTempFolders, temp, m);
+    if (!temp.exists) {
         return;
     }
     m.tree.AddFolder(m.tempPath.substr(0, m.tempPath.size() - 1));
-    const std::string stale = m.tempPath + "suicide.exe";
-    switch (r.Weighted({70, 12, 6, 6, 6})) {
-    case 1:
-        m.tree.AddFile(stale, "copy left by an earlier run");
-        m.Note("stale-copy", "file");
-        break;
-    case 2:
-        m.tree.AddFile(stale, "copy left by an earlier run", true, false);
-        m.Note("stale-copy", "read-only");
-        break;
-    case 3:
-        m.tree.AddFile(stale, "copy left by an earlier run", false, true);
-        m.Note("stale-copy", "in-use");
-        break;
-    case 4:
-        m.tree.AddFolder(stale);
-        m.Note("stale-copy", "folder");
-        break;
-    default:
-        break;
-    }
+    MachineDraft stale{m, ""};
+    DrawAndNote(r, "stale-copy", kStaleCopies, stale, m);
 }
 
 // The "Program Path" value, the install directory it is about, and the
@@ -153,187 +300,20 @@ void GenerateTempFolder(Random& r, Machine& m)
 void GenerateProgramPath(Random& r, Machine& m)
 {
     m.installDir = r.Pick(kInstallDirs);
-    const std::string dir = m.installDir;
-    std::string cwd;  // set where the variant needs one
-    std::string relative;  // the value's text, for the variants that are relative
-    std::string variant;
-    DWORD type = REG_SZ;
-    std::string bytes = WithZero(dir);
-    const bool zero = r.Percent(80);
-    switch (r.Weighted({10, 6, 5, 6, 4, 4, 12, 7, 9, 3, 3, 3, 3, 3, 4, 3})) {
-    case 0:
-        variant = "exact";
-        break;
-    case 1:
-        variant = "no-terminator";
-        bytes = dir;
-        break;
-    case 2:
-        variant = "mixed-case";
-        bytes = WithZero(RandomCase(r, dir));
-        break;
-    case 3: {
-        const bool two = r.Percent(20);
-        variant = two ? "two-trailing-backslashes" : "trailing-backslash";
-        bytes = dir + (two ? "\\\\" : "\\");
-        bytes = zero ? WithZero(bytes) : bytes;
-        break;
-    }
-    case 4:
-    case 5: {
-        const bool withSeparator = r.Percent(50);
-        variant = withSeparator ? "drive-root" : "drive-only";
-        if (r.Percent(50)) {
-            m.installDir = "C:\\";
-            variant += "-product-at-root";
-        }
-        bytes = withSeparator ? "C:\\" : "C:";
-        bytes = zero ? WithZero(bytes) : bytes;
-        break;
-    }
-    case 6: {
-        // Relative values, with a current directory from which most lead to
-        // the product.
-        switch (r.Below(7)) {
-        case 0:
-            variant = "relative-to-parent";
-            cwd = ParentText(dir);
-            relative = NameText(dir);
-            break;
-        case 1:
-            variant = "relative-to-root";
-            cwd = "C:\\";
-            relative = dir.substr(3);
-            break;
-        case 2:
-            variant = "root-relative";
-            relative = dir.substr(2);
-            break;
-        case 3:
-            variant = "drive-relative";
-            cwd = ParentText(dir);
-            relative = "C:" + NameText(dir);
-            break;
-        case 4:
-            variant = "dot-dot";
-            cwd = Join(ParentText(dir), "Other");
-            m.tree.AddFolder(cwd);
-            relative = "..\\" + NameText(dir);
-            break;
-        case 5:
-            variant = "relative-elsewhere";
-            relative = "Quillmere";
-            break;
-        default:
-            variant = "relative-through-blanks";
-            m.installDir = "C:\\Program Files\\Korrindal Tools\\Quillmere";
-            cwd = "C:\\Program Files";
-            relative = "Korrindal Tools\\Quillmere";
-            break;
-        }
-        bytes = zero ? WithZero(relative) : relative;
-        break;
-    }
-    case 7:
-        switch (r.Below(6)) {
-        case 0:
-            variant = "dword";
-            type = REG_DWORD;
-            bytes = r.Percent(50) ? std::string("\x05\x00\x00\x00", 4)
-                                  : std::string("C:\x00\x00", 4);  // reads as "C:"
-            break;
-        case 1:
-            variant = "binary";
-            type = REG_BINARY;
-            bytes = dir;
-            break;
-        case 2:
-            variant = "expand-sz";
-            type = REG_EXPAND_SZ;
-            break;
-        case 3:
-            variant = "multi-sz";
-            type = REG_MULTI_SZ;
-            bytes = WithZero(WithZero(dir) + "C:\\Other");
-            bytes.push_back('\0');
-            break;
-        case 4:
-            variant = "expand-sz-variable";
-            type = REG_EXPAND_SZ;
-            relative = "%ProgramFiles%\\Quillmere";
-            bytes = WithZero(relative);
-            break;
-        default:
-            variant = "none-type-empty";
-            type = REG_NONE;
-            bytes = "";
-            break;
-        }
-        variant = "wrong-type-" + variant;
-        break;
-    case 8: {
-        // Around the reader's 259 bytes and the 259 bytes of a built path.
-        static const size_t lengths[] = {245, 246, 255, 256, 257, 258, 259, 260};
-        const size_t length = lengths[r.Below(8)];
-        m.installDir = PaddedPath("C:\\Program Files\\Korrindal", length, "\\Quillmere");
-        bytes = zero ? WithZero(m.installDir) : m.installDir;
-        variant = "long-" + std::to_string(bytes.size()) + (zero ? "-bytes" : "-bytes-no-terminator");
-        break;
-    }
-    case 9:
-        variant = "key-missing";
-        m.settingsKey = false;
-        break;
-    case 10:
-        variant = "value-missing";
-        m.programPath = false;
-        break;
-    case 11:
-        variant = "empty";
-        bytes = zero ? std::string(1, '\0') : std::string();
-        break;
-    case 12:
-        variant = "forward-slashes";
-        std::replace(bytes.begin(), bytes.end(), '\\', '/');
-        break;
-    case 13:
-        variant = "dots-inside";
-        bytes = WithZero(Join(ParentText(dir), r.Percent(50) ? "Other\\..\\" : ".\\") + NameText(dir));
-        break;
-    case 14:
-        switch (r.Below(3)) {
-        case 0:
-            variant = "other-folder-documents";
-            bytes = WithZero(kDocuments);
-            break;
-        case 1:
-            variant = "other-folder-empty";
-            m.tree.AddFolder("C:\\Program Files\\Quillmere Old");
-            bytes = WithZero("C:\\Program Files\\Quillmere Old");
-            break;
-        default:
-            variant = "other-folder-missing";
-            bytes = WithZero("C:\\Program Files\\Quillmere 2");
-            break;
-        }
-        break;
-    default:
-        variant = "junk-after-zero";
-        bytes = WithZero(dir) + "junk";
-        bytes += std::string(r.Below(259 - bytes.size() + 1), 'J');
-        break;
-    }
-    m.programPathType = type;
-    m.programPathBytes = bytes;
-    m.Note("value", variant);
+    ValueDraft value{m, "", false, m.installDir, "", "", REG_SZ, WithZero(m.installDir)};
+    value.zero = r.Percent(80);
+    DrawAndNote(r, "value", kValues, value, m);
+    m.programPathType = value.type;
+    m.programPathBytes = value.bytes;
 
     if (m.installDir != "C:\\") {
         m.tree.AddFolder(m.installDir);
     }
-    m.currentDirectory = cwd.empty() ? RandomCurrentDirectory(r, m) : cwd;
+    m.currentDirectory = value.cwd.empty() ? RandomCurrentDirectory(r, m) : value.cwd;
 
     // An empty folder where the relative value leads from the temp folder
     // (an installer's leftover of that name, say): it is not the product's.
+    const std::string& relative = value.relative;
     if (!relative.empty() && !m.tempPath.empty() && m.tree.Find(Resolve(m.tempPath)) != nullptr &&
         r.Percent(50)) {
         const WinPath fromTemp = Resolve(relative, Resolve(m.tempPath));
@@ -342,6 +322,103 @@ void GenerateProgramPath(Random& r, Machine& m)
             m.Note("bait", "empty-folder-where-value-leads-from-temp");
         }
     }
+}
+
+namespace {
+
+struct InstallDraft {
+    Machine& m;
+    std::string note;
+    std::string dir;  // the install directory as file paths start with it
+};
+
+// What else the install directory may hold, each drawn on its own (the
+// weight a percentage).
+const VariantTable<InstallDraft> kInstallExtras = {
+    {40, "near-misses",
+     [](Random& r, InstallDraft& d) {
+         static const char kMore[] = "Xx1_~- .";
+         const unsigned count = 1 + r.Below(4);
+         for (unsigned i = 0; i < count; ++i) {
+             std::string name = kListedFiles[r.Below(7)];
+             const char extra = kMore[r.Below(sizeof kMore - 1)];
+             switch (r.Below(4)) {
+             case 0:
+                 name = std::string(1, extra == ' ' || extra == '.' ? 'X' : extra) + name;
+                 break;
+             case 1:
+                 name += extra == ' ' || extra == '.' ? 'x' : extra;
+                 break;
+             case 2:
+                 name.pop_back();
+                 break;
+             default:
+                 name += ".bak";
+                 break;
+             }
+             d.m.tree.AddFile(d.dir + "\\" + name, "near miss");
+         }
+     }},
+    {15, "subfolder-named-like-listed",
+     [](Random& r, InstallDraft& d) {
+         const std::string name = RandomCase(r, kListedFiles[r.Below(7)]);
+         if (!d.m.tree.AddFolder(d.dir + "\\" + name)) {
+             d.note.clear();
+             return;
+         }
+         if (r.Percent(50)) {
+             d.m.tree.AddFile(d.dir + "\\" + name + "\\Quillmere.exe", "inside a subfolder");
+         }
+     }},
+    {20, "listed-names-in-subfolder",
+     [](Random&, InstallDraft& d) {
+         d.m.tree.AddFile(d.dir + "\\Help\\Quillmere.hlp", "listed name one level down");
+     }},
+    {35, "user-files",
+     [](Random& r, InstallDraft& d) {
+         static const std::vector<std::string> kOthers = {"Quillmere.ini", "license.txt", "notes.txt",
+                                                          "Quillmere Settings.dat"};
+         const unsigned count = 1 + r.Below(3);
+         for (unsigned i = 0; i < count; ++i) {
+             d.m.tree.AddFile(d.dir + "\\" + r.Pick(kOthers), "the user's own");
+         }
+     }},
+    {10, "many-entries",
+     [](Random& r, InstallDraft& d) {
+         const unsigned count = 20 + r.Below(61);
+         for (unsigned i = 0; i < count; ++i) {
+             char name[32];
+             std::snprintf(name, sizeof name, i % 5 == 0 ? "Quillmere%03u.exe" : "entry%03u.dat", i);
+             d.m.tree.AddFile(d.dir + "\\" + name, "one of many");
+         }
+     }},
+};
+
+// Notes that name an outcome of several draws rather than one row.
+const char* const kInstallOutcomes[] = {
+    "bait=empty-folder-where-value-leads-from-temp",
+    "uninstaller=run-from-elsewhere",
+    "uninstaller=read-only",
+    "uninstaller=in-use",
+    "command=unquoted",
+    "command=blanks-after",
+    "listed=mixed-case",
+    "listed=read-only",
+    "listed=in-use",
+};
+
+}  // namespace
+
+void PromiseInstallNotes(std::vector<std::string>& out)
+{
+    Promise("temp", kTempFolders, out);
+    Promise("stale-copy", kStaleCopies, out);
+    for (const VariantTable<ValueDraft>* table :
+         {&kValues, &kTrailingSeparators, &kDriveValues, &kRelativeValues, &kWrongTypes, &kOtherFolders}) {
+        Promise("value", *table, out);
+    }
+    Promise("install", kInstallExtras, out);
+    out.insert(out.end(), std::begin(kInstallOutcomes), std::end(kInstallOutcomes));
 }
 
 // The install directory's contents: the uninstaller, the listed files (some
@@ -405,61 +482,8 @@ void GenerateInstallContents(Random& r, Machine& m)
         m.Note("listed", "in-use");
     }
 
-    if (r.Percent(40)) {
-        static const char kMore[] = "Xx1_~- .";
-        const unsigned count = 1 + r.Below(4);
-        for (unsigned i = 0; i < count; ++i) {
-            std::string name = kListedFiles[r.Below(7)];
-            const char extra = kMore[r.Below(sizeof kMore - 1)];
-            switch (r.Below(4)) {
-            case 0:
-                name = std::string(1, extra == ' ' || extra == '.' ? 'X' : extra) + name;
-                break;
-            case 1:
-                name += extra == ' ' || extra == '.' ? 'x' : extra;
-                break;
-            case 2:
-                name.pop_back();
-                break;
-            default:
-                name += ".bak";
-                break;
-            }
-            m.tree.AddFile(dir + "\\" + name, "near miss");
-        }
-        m.Note("install", "near-misses");
-    }
-    if (r.Percent(15)) {
-        const std::string name = RandomCase(r, kListedFiles[r.Below(7)]);
-        if (m.tree.AddFolder(dir + "\\" + name)) {
-            if (r.Percent(50)) {
-                m.tree.AddFile(dir + "\\" + name + "\\Quillmere.exe", "inside a subfolder");
-            }
-            m.Note("install", "subfolder-named-like-listed");
-        }
-    }
-    if (r.Percent(20)) {
-        m.tree.AddFile(dir + "\\Help\\Quillmere.hlp", "listed name one level down");
-        m.Note("install", "listed-names-in-subfolder");
-    }
-    if (r.Percent(35)) {
-        static const std::vector<std::string> kOthers = {"Quillmere.ini", "license.txt", "notes.txt",
-                                                         "Quillmere Settings.dat"};
-        const unsigned count = 1 + r.Below(3);
-        for (unsigned i = 0; i < count; ++i) {
-            m.tree.AddFile(dir + "\\" + r.Pick(kOthers), "the user's own");
-        }
-        m.Note("install", "user-files");
-    }
-    if (r.Percent(10)) {
-        const unsigned count = 20 + r.Below(61);
-        for (unsigned i = 0; i < count; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, i % 5 == 0 ? "Quillmere%03u.exe" : "entry%03u.dat", i);
-            m.tree.AddFile(dir + "\\" + name, "one of many");
-        }
-        m.Note("install", "many-entries");
-    }
+    InstallDraft extras{m, "", dir};
+    DrawEach(r, "install", kInstallExtras, extras, m);
 }
 
 }  // namespace generated

@@ -58,116 +58,184 @@ void Tree::Index(Item& item, const WinPath& resolved)
 
 namespace {
 
-FolderState RandomFolderState(Random& r)
+// ---- the desktop and the program group -------------------------------------
+
+struct FolderDraft {
+    Machine& m;
+    std::string note;
+    std::string path;
+    FolderState state = NOT_SET;
+};
+
+const VariantTable<FolderDraft> kFolderStates = {
+    {80, kFolderStateNames[FOLDER_THERE], [](Random&, FolderDraft& d) { d.state = FOLDER_THERE; }},
+    {7, kFolderStateNames[FOLDER_MISSING], [](Random&, FolderDraft& d) { d.state = FOLDER_MISSING; }},
+    {7, kFolderStateNames[LOOKUP_FAILS], [](Random&, FolderDraft& d) { d.state = LOOKUP_FAILS; }},
+    {6, kFolderStateNames[NOT_SET], [](Random&, FolderDraft& d) { d.state = NOT_SET; }},
+};
+
+const VariantTable<FolderDraft> kDesktops = {
+    {80, "", [](Random&, FolderDraft& d) { d.path = "C:\\Users\\Alice\\Desktop"; }},
+    {15, "", [](Random&, FolderDraft& d) { d.path = "C:\\Documents and Settings\\Alice Smith\\Desktop"; }},
+    // desktop + "\Quillmere.lnk" around 259 bytes
+    {5, "long",
+     [](Random& r, FolderDraft& d) {
+         d.path = PaddedPath("C:\\Users\\Alice", 243 + r.Below(5), "\\Desktop");
+         d.note += "-" + std::to_string(d.path.size());
+     }},
+};
+
+const char kShortcutContent[] = "shortcut to Quillmere.exe";
+const VariantTable<MachineDraft> kShortcuts = {
+    {64, "", [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.desktop + "\\Quillmere.lnk", kShortcutContent); }},
+    {6, "read-only",
+     [](Random&, MachineDraft& d) {
+         d.m.tree.AddFile(d.m.desktop + "\\Quillmere.lnk", kShortcutContent, true, false);
+     }},
+    {6, "in-use",
+     [](Random&, MachineDraft& d) {
+         d.m.tree.AddFile(d.m.desktop + "\\Quillmere.lnk", kShortcutContent, false, true);
+     }},
+    {16, "missing", nullptr},
+    {8, "folder",
+     [](Random&, MachineDraft& d) {
+         d.m.tree.AddFile(d.m.desktop + "\\Quillmere.lnk\\inside.txt", "a folder named like the shortcut");
+     }},
+};
+
+const VariantTable<MachineDraft> kDesktopExtras = {
+    {30, "near-misses",
+     [](Random&, MachineDraft& d) {
+         d.m.tree.AddFile(d.m.desktop + "\\Quillmere.lnk.bak", "the user's");
+         d.m.tree.AddFile(d.m.desktop + "\\My Quillmere.lnk", "the user's");
+         d.m.tree.AddFile(d.m.desktop + "\\Quillmere", "the user's");
+     }},
+};
+
+const VariantTable<FolderDraft> kProgramsFolders = {
+    {80, "", [](Random&, FolderDraft& d) { d.path = "C:\\Users\\Alice\\Start Menu\\Programs"; }},
+    {15, "",
+     [](Random&, FolderDraft& d) { d.path = "C:\\Documents and Settings\\Alice Smith\\Start Menu\\Programs"; }},
+    // the group's pattern and entries around 259 bytes
+    {5, "long",
+     [](Random& r, FolderDraft& d) {
+         d.path = PaddedPath("C:\\Users\\Alice", 236 + r.Below(14), "\\Programs");
+         d.note += "-" + std::to_string(d.path.size());
+     }},
+};
+
+const VariantTable<MachineDraft> kGroups = {
+    {80, "",
+     [](Random& r, MachineDraft& d) {
+         Machine& m = d.m;
+         const std::string group = m.programs + "\\Quillmere";
+         m.tree.AddFolder(group);
+         static const std::vector<std::string> kEntries = {
+             "Quillmere.lnk",       "Quillmere Help.lnk", "Uninstall Quillmere.lnk",
+             "Buy Online Now!.url", "Readme.txt",         "Quillmere.exe"};
+         const unsigned count = r.Below(6);
+         for (unsigned i = 0; i < count; ++i) {
+             const bool ro = r.Percent(5);
+             const bool used = !ro && r.Percent(5);
+             m.tree.AddFile(group + "\\" + r.Pick(kEntries), "group entry", ro, used);
+             if (ro || used) {
+                 m.Note("group", ro ? "read-only-entry" : "in-use-entry");
+             }
+         }
+         if (r.Percent(15)) {
+             if (r.Percent(50)) {
+                 m.tree.AddFile(group + "\\Extras\\Tips.lnk", "in a subfolder");
+             } else {
+                 m.tree.AddFolder(group + "\\Extras");
+             }
+             m.Note("group", "subfolder");
+         }
+         d.note = count == 0 ? "empty" : "entries";
+     }},
+    {20, "missing", nullptr},
+};
+
+const VariantTable<MachineDraft> kProgramsExtras = {
+    {30, "neighbours",
+     [](Random&, MachineDraft& d) {
+         d.m.tree.AddFile(d.m.programs + "\\Quillmere Tools\\Tools.lnk", "another group");
+         d.m.tree.AddFile(d.m.programs + "\\Quillmere.lnk", "next to the group");
+         d.m.tree.AddFile(d.m.programs + "\\Accessories\\Notepad.lnk", "another group");
+     }},
+};
+
+// A special folder's path and state, noted under topic.
+FolderDraft GenerateSpecialFolder(Random& r, Machine& m, const char* topic,
+                                  const VariantTable<FolderDraft>& paths)
 {
-    return static_cast<FolderState>(r.Weighted({80, 7, 7, 6}));
+    FolderDraft folder{m, "", "", NOT_SET};
+    DrawAndNote(r, topic, paths, folder, m);
+    DrawAndNote(r, topic, kFolderStates, folder, m);
+    return folder;
 }
 
 void GenerateDesktop(Random& r, Machine& m)
 {
-    switch (r.Weighted({80, 15, 5})) {
-    case 0:
-        m.desktop = "C:\\Users\\Alice\\Desktop";
-        break;
-    case 1:
-        m.desktop = "C:\\Documents and Settings\\Alice Smith\\Desktop";
-        break;
-    default:
-        // desktop + "\Quillmere.lnk" around 259 bytes
-        m.desktop = PaddedPath("C:\\Users\\Alice", 243 + r.Below(5), "\\Desktop");
-        m.Note("desktop", "long-" + std::to_string(m.desktop.size()));
-        break;
-    }
-    m.desktopState = RandomFolderState(r);
-    m.Note("desktop", kFolderStateNames[m.desktopState]);
+    const FolderDraft desktop = GenerateSpecialFolder(r, m, "desktop", kDesktops);
+    m.desktop = desktop.path;
+    m.desktopState = desktop.state;
     if (m.desktopState == FOLDER_MISSING || m.desktopState == NOT_SET) {
         return;
     }
     m.tree.AddFolder(m.desktop);
-    const std::string shortcut = m.desktop + "\\Quillmere.lnk";
-    switch (r.Weighted({64, 6, 6, 16, 8})) {
-    case 0:
-        m.tree.AddFile(shortcut, "shortcut to Quillmere.exe");
-        break;
-    case 1:
-        m.tree.AddFile(shortcut, "shortcut to Quillmere.exe", true, false);
-        m.Note("shortcut", "read-only");
-        break;
-    case 2:
-        m.tree.AddFile(shortcut, "shortcut to Quillmere.exe", false, true);
-        m.Note("shortcut", "in-use");
-        break;
-    case 3:
-        m.Note("shortcut", "missing");
-        break;
-    default:
-        m.tree.AddFile(shortcut + "\\inside.txt", "a folder named like the shortcut");
-        m.Note("shortcut", "folder");
-        break;
-    }
-    if (r.Percent(30)) {
-        m.tree.AddFile(m.desktop + "\\Quillmere.lnk.bak", "the user's");
-        m.tree.AddFile(m.desktop + "\\My Quillmere.lnk", "the user's");
-        m.tree.AddFile(m.desktop + "\\Quillmere", "the user's");
-        m.Note("desktop", "near-misses");
-    }
+    MachineDraft draft{m, ""};
+    DrawAndNote(r, "shortcut", kShortcuts, draft, m);
+    DrawEach(r, "desktop", kDesktopExtras, draft, m);
 }
 
 void GenerateProgramGroup(Random& r, Machine& m)
 {
-    switch (r.Weighted({80, 15, 5})) {
-    case 0:
-        m.programs = "C:\\Users\\Alice\\Start Menu\\Programs";
-        break;
-    case 1:
-        m.programs = "C:\\Documents and Settings\\Alice Smith\\Start Menu\\Programs";
-        break;
-    default:
-        // the group's pattern and entries around 259 bytes
-        m.programs = PaddedPath("C:\\Users\\Alice", 236 + r.Below(14), "\\Programs");
-        m.Note("programs", "long-" + std::to_string(m.programs.size()));
-        break;
-    }
-    m.programsState = RandomFolderState(r);
-    m.Note("programs", kFolderStateNames[m.programsState]);
+    const FolderDraft programs = GenerateSpecialFolder(r, m, "programs", kProgramsFolders);
+    m.programs = programs.path;
+    m.programsState = programs.state;
     if (m.programsState == FOLDER_MISSING || m.programsState == NOT_SET) {
         return;
     }
     m.tree.AddFolder(m.programs);
-    const std::string group = m.programs + "\\Quillmere";
-    if (r.Percent(80)) {
-        m.tree.AddFolder(group);
-        static const std::vector<std::string> kEntries = {
-            "Quillmere.lnk",       "Quillmere Help.lnk", "Uninstall Quillmere.lnk",
-            "Buy Online Now!.url", "Readme.txt",         "Quillmere.exe"};
-        const unsigned count = r.Below(6);
-        for (unsigned i = 0; i < count; ++i) {
-            const bool ro = r.Percent(5);
-            const bool used = !ro && r.Percent(5);
-            m.tree.AddFile(group + "\\" + r.Pick(kEntries), "group entry", ro, used);
-            if (ro || used) {
-                m.Note("group", ro ? "read-only-entry" : "in-use-entry");
-            }
-        }
-        if (r.Percent(15)) {
-            if (r.Percent(50)) {
-                m.tree.AddFile(group + "\\Extras\\Tips.lnk", "in a subfolder");
-            } else {
-                m.tree.AddFolder(group + "\\Extras");
-            }
-            m.Note("group", "subfolder");
-        }
-        m.Note("group", count == 0 ? "empty" : "entries");
-    } else {
-        m.Note("group", "missing");
-    }
-    if (r.Percent(30)) {
-        m.tree.AddFile(m.programs + "\\Quillmere Tools\\Tools.lnk", "another group");
-        m.tree.AddFile(m.programs + "\\Quillmere.lnk", "next to the group");
-        m.tree.AddFile(m.programs + "\\Accessories\\Notepad.lnk", "another group");
-        m.Note("programs", "neighbours");
-    }
+    MachineDraft draft{m, ""};
+    DrawAndNote(r, "group", kGroups, draft, m);
+    DrawEach(r, "programs", kProgramsExtras, draft, m);
 }
+
+// ---- the registry and the hand-off's names ---------------------------------
+
+// The hand-off's two names already held by another program.
+const VariantTable<MachineDraft> kNamedObjects = {
+    {91, "", nullptr},
+    {3, "event-set", [](Random&, MachineDraft& d) { d.m.staleObjects = STALE_EVENT_SET; }},
+    {3, "mutex-owned", [](Random&, MachineDraft& d) { d.m.staleObjects = STALE_MUTEX_OWNED; }},
+    {3, "mutex-free", [](Random&, MachineDraft& d) { d.m.staleObjects = STALE_MUTEX_FREE; }},
+};
+
+// The browser's registered command line.
+const VariantTable<MachineDraft> kBrowserValues = {
+    {35, "quoted", [](Random&, MachineDraft& d) { d.m.browserBytes = WithZero("\"" + std::string(kBrowser) + "\""); }},
+    {15, "bare", [](Random&, MachineDraft& d) { d.m.browserBytes = WithZero(kBrowser); }},
+    {10, "with-arguments",
+     [](Random&, MachineDraft& d) { d.m.browserBytes = WithZero("\"" + std::string(kBrowser) + "\" -nohome"); }},
+    {10, "empty", [](Random&, MachineDraft& d) { d.m.browserBytes = WithZero(""); }},
+    {5, "only-quotes", [](Random&, MachineDraft& d) { d.m.browserBytes = WithZero("\"\"\""); }},
+    {10, "500-bytes-no-terminator",
+     [](Random&, MachineDraft& d) {
+         d.m.browserBytes = "\"" + std::string(kBrowser) + "\"";
+         d.m.browserBytes += std::string(500 - d.m.browserBytes.size(), '"');
+     }},
+    {5, "500-bytes",
+     [](Random&, MachineDraft& d) {
+         const std::string browser = kBrowser;
+         d.m.browserBytes = WithZero(browser + std::string(499 - browser.size(), ' '));
+     }},
+    {10, "too-long",
+     [](Random& r, MachineDraft& d) {
+         d.m.browserBytes = WithZero(std::string(kBrowser) + std::string(500 + r.Below(200), 'x'));
+     }},
+    {5, "value-missing", [](Random&, MachineDraft& d) { d.m.browserValue = false; }},
+};
 
 void GenerateRegistry(Random& r, Machine& m)
 {
@@ -186,11 +254,8 @@ void GenerateRegistry(Random& r, Machine& m)
     }
     m.siblingKeys = r.Percent(25);
 
-    static const char* const kStaleNames[] = {"none", "event-set", "mutex-owned", "mutex-free"};
-    m.staleObjects = static_cast<StaleObjects>(r.Weighted({91, 3, 3, 3}));
-    if (m.staleObjects != NO_STALE) {
-        m.Note("named-objects", kStaleNames[m.staleObjects]);
-    }
+    MachineDraft draft{m, ""};
+    DrawAndNote(r, "named-objects", kNamedObjects, draft, m);
 
     m.browserKey = r.Percent(90);
     if (!m.browserKey) {
@@ -199,46 +264,7 @@ void GenerateRegistry(Random& r, Machine& m)
     }
     m.browserValue = true;
     m.browserType = r.Percent(10) ? REG_EXPAND_SZ : REG_SZ;
-    const std::string browser = kBrowser;
-    switch (r.Weighted({35, 15, 10, 10, 5, 10, 5, 10, 5})) {
-    case 0:
-        m.browserBytes = WithZero("\"" + browser + "\"");
-        m.Note("browser", "quoted");
-        break;
-    case 1:
-        m.browserBytes = WithZero(browser);
-        m.Note("browser", "bare");
-        break;
-    case 2:
-        m.browserBytes = WithZero("\"" + browser + "\" -nohome");
-        m.Note("browser", "with-arguments");
-        break;
-    case 3:
-        m.browserBytes = WithZero("");
-        m.Note("browser", "empty");
-        break;
-    case 4:
-        m.browserBytes = WithZero("\"\"\"");
-        m.Note("browser", "only-quotes");
-        break;
-    case 5:
-        m.browserBytes = "\"" + browser + "\"";
-        m.browserBytes += std::string(500 - m.browserBytes.size(), '"');
-        m.Note("browser", "500-bytes-no-terminator");
-        break;
-    case 6:
-        m.browserBytes = WithZero(browser + std::string(499 - browser.size(), ' '));
-        m.Note("browser", "500-bytes");
-        break;
-    case 7:
-        m.browserBytes = WithZero(browser + std::string(500 + r.Below(200), 'x'));
-        m.Note("browser", "too-long");
-        break;
-    default:
-        m.browserValue = false;
-        m.Note("browser", "value-missing");
-        break;
-    }
+    DrawAndNote(r, "browser", kBrowserValues, draft, m);
 }
 
 std::vector<A> GenerateAnswer(Random& r, bool confirmation)
@@ -349,6 +375,15 @@ void GenerateFailure(Random& r, Machine& m)
     m.Note("fail", m.failOperation);
 }
 
+// Notes that name an outcome of several draws rather than one row.
+const char* const kMachineOutcomes[] = {
+    "group=read-only-entry", "group=in-use-entry",     "group=subfolder",
+    "group=empty",           "group=entries",          "uninstall-key=protected",
+    "uninstall-key=with-subkey", "uninstall-key=missing", "browser=key-missing",
+    "confirm=yes",           "confirm=no",             "completed=yes",
+    "completed=no",          "unrelated=files",        "fail=none",
+};
+
 // Each dialog's answer twice (a user whose click did not close the dialog
 // clicks again; the first run of actions ends it otherwise), then Esc; and
 // Esc for any dialog beyond the two.
@@ -407,6 +442,28 @@ int DialogOutcome(bool confirmation, const std::vector<A>& actions)
         }
     }
     return 0;
+}
+
+std::vector<std::string> PromisedNotes()
+{
+    std::vector<std::string> notes;
+    PromiseInstallNotes(notes);
+    for (const char* topic : {"desktop", "programs"}) {
+        Promise(topic, kFolderStates, notes);
+    }
+    Promise("desktop", kDesktops, notes);
+    Promise("shortcut", kShortcuts, notes);
+    Promise("desktop", kDesktopExtras, notes);
+    Promise("programs", kProgramsFolders, notes);
+    Promise("group", kGroups, notes);
+    Promise("programs", kProgramsExtras, notes);
+    Promise("named-objects", kNamedObjects, notes);
+    Promise("browser", kBrowserValues, notes);
+    notes.insert(notes.end(), std::begin(kMachineOutcomes), std::end(kMachineOutcomes));
+    for (const std::string& operation : mem::OperationNames()) {
+        notes.push_back("fail=" + operation);
+    }
+    return notes;
 }
 
 Machine GenerateMachine(uint64_t seed)

@@ -269,12 +269,99 @@ struct Machine {
     }
 };
 
+// One way a part of the machine can be, a row of a table: how often the
+// generator takes it (against the other rows' weights), the name the
+// machine's notes give it ("" for a way not worth a note), and what it lays
+// (nullptr for nothing). The builder may lengthen the note (draft.note
+// starts as the row's name) or draw from a table of finer ways, whose row
+// then names it. Every named row is a way the generated machines promise to
+// meet: the driver's variety check is built from the tables (PromisedNotes).
+template <class Draft>
+struct Variant {
+    unsigned weight;
+    const char* name;
+    void (*build)(Random& r, Draft& draft);
+};
+
+template <class Draft>
+using VariantTable = std::vector<Variant<Draft>>;
+
+// Takes a row by weight and builds it; draft.note then names what was built.
+template <class Draft>
+void Draw(Random& r, const VariantTable<Draft>& table, Draft& draft)
+{
+    std::vector<unsigned> weights;
+    for (const Variant<Draft>& row : table) {
+        weights.push_back(row.weight);
+    }
+    const Variant<Draft>& row = table[r.Weighted(weights)];
+    draft.note = row.name;
+    if (row.build != nullptr) {
+        row.build(r, draft);
+    }
+}
+
+// Draws from the table and notes the result under topic.
+template <class Draft>
+void DrawAndNote(Random& r, const char* topic, const VariantTable<Draft>& table, Draft& draft,
+                 Machine& m)
+{
+    Draw(r, table, draft);
+    if (!draft.note.empty()) {
+        m.Note(topic, draft.note);
+    }
+}
+
+// Draws each row on its own, the weight its chance in percent, and notes
+// each row built (unless its builder clears the note).
+template <class Draft>
+void DrawEach(Random& r, const char* topic, const VariantTable<Draft>& table, Draft& draft, Machine& m)
+{
+    for (const Variant<Draft>& row : table) {
+        if (!r.Percent(row.weight)) {
+            continue;
+        }
+        draft.note = row.name;
+        if (row.build != nullptr) {
+            row.build(r, draft);
+        }
+        if (!draft.note.empty()) {
+            m.Note(topic, draft.note);
+        }
+    }
+}
+
+// "topic=name" for every named row: notes that must turn up among many
+// machines (a note that starts with it counts, for names lengthened).
+template <class Draft>
+void Promise(const char* topic, const VariantTable<Draft>& table, std::vector<std::string>& out)
+{
+    for (const Variant<Draft>& row : table) {
+        if (row.name[0] != '\0') {
+            out.push_back(std::string(topic) + "=" + row.name);
+        }
+    }
+}
+
+// A machine and the note its drawing builds, for the tables whose rows need
+// nothing else.
+struct MachineDraft {
+    Machine& m;
+    std::string note;
+};
+
 std::string RandomCase(Random& r, const std::string& text);
 // start + "\name" segments + end, exactly length bytes long.
 std::string PaddedPath(const std::string& start, size_t length, const std::string& end);
 void GenerateTempFolder(Random& r, Machine& m);
 void GenerateProgramPath(Random& r, Machine& m);
 void GenerateInstallContents(Random& r, Machine& m);
+// The notes of generate_install.cpp's tables and outcomes.
+void PromiseInstallNotes(std::vector<std::string>& out);
+// Every note the generator can make, as far as a note promises anything:
+// each must turn up among enough machines, and no note may turn up that is
+// not among them.
+std::vector<std::string> PromisedNotes();
 
 // What a scripted answer yields, as the dialog manager and the two dialogs
 // behave for the user: the confirmation has no focus when it opens (Enter
