@@ -22,10 +22,22 @@ target_compile_options(Uninstall PRIVATE
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
 )
 
+# The loader's safety flags, stated rather than left to the linker's
+# defaults: ASLR (--dynamicbase, with the relocations it needs), DEP
+# (--nxcompat), and terminal-server aware (--tsaware: no per-session
+# compatibility shims). The 32-bit file also says it has no structured
+# exception handlers (--no-seh): it has none, and without that flag or a
+# table of safe handlers Windows would take any address in the file that an
+# overwritten handler record on the stack points to. That flag belongs to
+# x86's handlers registered on the stack; an x86-64 image names its
+# handlers in its own unwind tables, so the twin leaves it out and takes the
+# 64-bit address space's full entropy for ASLR instead.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(ENTRY_SYMBOL _ProgramEntry)
+    set(LOADER_FLAGS -Wl,--no-seh)
 else()
     set(ENTRY_SYMBOL ProgramEntry)
+    set(LOADER_FLAGS -Wl,--high-entropy-va)
 endif()
 
 target_link_options(Uninstall PRIVATE
@@ -35,6 +47,10 @@ target_link_options(Uninstall PRIVATE
     -Wl,--gc-sections
     -Wl,--no-insert-timestamp
     -Wl,--build-id=none
+    -Wl,--dynamicbase
+    -Wl,--nxcompat
+    -Wl,--tsaware
+    ${LOADER_FLAGS}
 )
 target_link_libraries(Uninstall PRIVATE kernel32 user32 advapi32 shell32 gcc)
 set_target_properties(Uninstall PROPERTIES OUTPUT_NAME Uninstall SUFFIX .exe)

@@ -21,8 +21,9 @@ import uninstaller_checks
 from pe_reader import parse_dialog
 from uninstaller_checks import (
     BS_DEFPUSHBUTTON, CHECK_CLASSES, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED,
-    IDI_PRODUCT, IMAGE_SCN_MEM_EXECUTE, RT_DIALOG, RT_GROUP_ICON, RT_ICON,
-    RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE, ExeTestCase)
+    IDI_PRODUCT, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
+    RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE,
+    ExeTestCase)
 
 EXE_PATH_VARIABLE = "UNINSTALL_EXE"
 
@@ -100,6 +101,11 @@ class CheckerRejectsAlteredCopies(ExeTestCase):
         self.assertRejected("stamp", [(self.header_field(
             "FILE_HEADER", "TimeDateStamp"), struct.pack("<I", 0x5F000000))],
             "Headers.test_CarriesNoTimeStamp")
+        flags_at = self.header_field("OPTIONAL_HEADER", "DllCharacteristics")
+        for name, bit in LOADER_FLAGS.items():
+            self.assertRejected("without " + name, [(flags_at, struct.pack(
+                "<H", self.pe.OPTIONAL_HEADER.DllCharacteristics & ~bit))],
+                "Headers.test_CarriesTheLoaderSafetyFlags")
         rdata = [s for s in self.pe.sections
                  if not s.Characteristics & IMAGE_SCN_MEM_EXECUTE][0]
         self.assertRejected("entry", [(self.header_field(

@@ -22,6 +22,12 @@ PE32_MAGIC = 0x010B
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 IMAGE_SCN_CNT_CODE = 0x00000020
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_DIRECTORY_ENTRY_BASERELOC = 5
+IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
+IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 
 RT_ICON = 3
 RT_DIALOG = 5
@@ -48,6 +54,15 @@ VOS_NT_WINDOWS32 = 0x00040004
 VFT_APP = 0x1
 
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL"}
+
+# The loader's safety flags the file must carry, by name.
+LOADER_FLAGS = {
+    "ASLR (DYNAMIC_BASE)": IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE,
+    "DEP (NX_COMPAT)": IMAGE_DLLCHARACTERISTICS_NX_COMPAT,
+    "no exception handlers (NO_SEH)": IMAGE_DLLCHARACTERISTICS_NO_SEH,
+    "terminal-server aware (TERMINAL_SERVER_AWARE)":
+        IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
+}
 
 # --- What the file must carry ---------------------------------------------
 
@@ -201,6 +216,19 @@ class Headers(ExeTestCase):
                          IMAGE_SUBSYSTEM_WINDOWS_GUI,
                          "subsystem %d is not Windows GUI (2)" %
                          self.pe.OPTIONAL_HEADER.Subsystem)
+
+    def test_CarriesTheLoaderSafetyFlags(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        missing = [name for name, bit in sorted(LOADER_FLAGS.items())
+                   if not flags & bit]
+        self.assertEqual(missing, [], "DllCharacteristics 0x%04X lacks %s" %
+                         (flags, ", ".join(missing)))
+        # ASLR moves only an image that keeps its relocations.
+        relocs = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            IMAGE_DIRECTORY_ENTRY_BASERELOC]
+        self.assertFalse(self.pe.FILE_HEADER.Characteristics &
+                         IMAGE_FILE_RELOCS_STRIPPED, "relocations stripped")
+        self.assertGreater(relocs.Size, 0, "no base relocations")
 
     def test_ImportsOnlyFromTheFourSystemDlls(self):
         dlls = [e.dll.decode("ascii", "replace")
