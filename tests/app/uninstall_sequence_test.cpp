@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
+#include "tests/support/product_facts.h"
 #include "tests/support/sample_machine.h"
 #include "ui/resource.h"
 
@@ -118,8 +118,8 @@ TEST_F(UninstallSequenceTest, YesRemovesFilesEntryShortcutsThenReportsThenHandsO
         // Handed off and cleaned up, whichever button closed the dialog.
         EXPECT_FALSE(mem::FileExists(sample::UninstallerPath(options_)));
         EXPECT_FALSE(mem::FolderExists(options_.installDir));
-        EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY));
+        EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey));
+        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, facts::kSettingsKey));
     }
 }
 

@@ -340,7 +340,7 @@ const VariantTable<InstallDraft> kInstallExtras = {
          static const char kMore[] = "Xx1_~- .";
          const unsigned count = 1 + r.Below(4);
          for (unsigned i = 0; i < count; ++i) {
-             std::string name = kListedFiles[r.Below(7)];
+             std::string name = kProductFiles[r.Below(7)];
              const char extra = kMore[r.Below(sizeof kMore - 1)];
              switch (r.Below(4)) {
              case 0:
@@ -361,7 +361,7 @@ const VariantTable<InstallDraft> kInstallExtras = {
      }},
     {15, "subfolder-named-like-listed",
      [](Random& r, InstallDraft& d) {
-         const std::string name = RandomCase(r, kListedFiles[r.Below(7)]);
+         const std::string name = RandomCase(r, kProductFiles[r.Below(7)]);
          if (!d.m.tree.AddFolder(d.dir + "\\" + name)) {
              d.note.clear();
              return;
@@ -461,7 +461,7 @@ void GenerateInstallContents(Random& r, Machine& m)
     const bool mixedCase = r.Percent(30);
     const unsigned presence = r.Percent(20) ? 40 : 85;
     unsigned readOnly = 0, inUse = 0;
-    for (const char* listed : kListedFiles) {
+    for (const char* listed : kProductFiles) {
         if (!r.Percent(presence)) {
             continue;
         }

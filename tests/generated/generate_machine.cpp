@@ -547,9 +547,9 @@ void LayMachine(const Machine& m)
 
     // Another program (the shell here, which never ends) holds the names.
     if (m.staleObjects == STALE_EVENT_SET) {
-        g_platform->CreateEventA(0, TRUE, TRUE, "SP start self delete");
+        g_platform->CreateEventA(0, TRUE, TRUE, facts::kStartEventName);
     } else if (m.staleObjects != NO_STALE) {
-        g_platform->CreateMutexA(0, m.staleObjects == STALE_MUTEX_OWNED, "SP self delete mutex");
+        g_platform->CreateMutexA(0, m.staleObjects == STALE_MUTEX_OWNED, facts::kExitMutexName);
     }
 
     mem::ScriptDialogs(Script(m));

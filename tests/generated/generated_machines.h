@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "platform/memory_platform.h"
+#include "tests/support/product_facts.h"
 
 namespace generated {
 
@@ -44,16 +45,16 @@ typedef mem::UserAction A;
 
 const size_t kMaxPath = 260;  // bytes of an ANSI path with its zero
 
-// The product's names as the product defines them, written out here so that
-// the oracle does not lean on the program's own tables.
-const char* const kListedFiles[] = {"Quillmere.exe", "Quillmere.hlp", "Quillmere.cnt",
-                                    "Quillmere.gid", "Quillmere.fts", "Quillmere.ftg",
-                                    "Buy Online Now!.url"};
-const char kSettingsKey[] = "Software\\Korrindal\\Quillmere";
-const char kProgramPathValue[] = "Program Path";
-const char kUninstallParent[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmere";
-const char kBrowserKey[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
+// The product's names, as the tests state them (never the program's own
+// tables, so that the oracle does not lean on the code it judges).
+using facts::kBrowserKey;
+using facts::kProductFiles;
+using facts::kProgramPathValue;
+using facts::kSettingsKey;
+using facts::kUninstallKey;
+using facts::kUninstallParent;
+
+// The machine's own places.
 const char kBrowser[] = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
 const char kDocuments[] = "C:\\Users\\Alice\\Documents";
 const char kCommonDesktop[] = "C:\\Users\\Public\\Desktop";

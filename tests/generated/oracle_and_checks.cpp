@@ -151,16 +151,16 @@ Legitimate LegitimateTargets(const Machine& m)
         legit.hasInstallDir = InstallDirectory(text, m.currentDirectory, legit.installDir);
     }
     if (m.programsState != NOT_SET) {
-        legit.group = Resolve(m.programs + "\\Quillmere");
+        legit.group = Resolve(m.programs + "\\" + facts::kProgramGroup);
         legit.hasGroup = legit.group.valid;
     }
     if (m.desktopState != NOT_SET) {
-        legit.shortcut = Resolve(m.desktop + "\\Quillmere.lnk");
+        legit.shortcut = Resolve(m.desktop + "\\" + facts::kDesktopShortcut);
         legit.hasShortcut = legit.shortcut.valid;
     }
     legit.uninstaller = Resolve(m.uninstaller);
     if (!m.tempPath.empty()) {
-        legit.tempCopy = Resolve(m.tempPath + "suicide.exe");
+        legit.tempCopy = Resolve(m.tempPath + facts::kTempCopyName);
         legit.hasTempCopy = legit.tempCopy.valid;
     }
     return legit;
@@ -190,14 +190,14 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     expected.key = m.uninstallKey && !m.uninstallKeyProtected && !m.uninstallKeySubkey;
 
     if (FolderLookupWorks(tree, m.desktop, m.desktopState)) {
-        const std::string shortcut = m.desktop + "\\Quillmere.lnk";
+        const std::string shortcut = m.desktop + "\\" + facts::kDesktopShortcut;
         if (Deletable(tree.Find(legit.shortcut), shortcut.size())) {
             expected.files.insert(legit.shortcut.Key());
         }
     }
 
     if (FolderLookupWorks(tree, m.programs, m.programsState)) {
-        const std::string group = m.programs + "\\Quillmere";
+        const std::string group = m.programs + "\\" + facts::kProgramGroup;
         if (group.size() <= kMaxPath - 1) {
             std::set<std::string> groupFiles;
             for (const Item* file : SweepableFiles(tree, legit.group, group, false)) {
@@ -213,7 +213,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
 
     // The hand-off: the copy can be written where the temp folder is, and
     // both paths fit in 259 bytes.
-    const std::string copy = m.tempPath + "suicide.exe";
+    const std::string copy = m.tempPath + facts::kTempCopyName;
     const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
     expected.handOff = m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
                        copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&

@@ -87,7 +87,7 @@ WinPath Resolve(const std::string& text, const WinPath& cwd)
 
 bool IsListedName(const std::string& name)
 {
-    for (const char* listed : kListedFiles) {
+    for (const char* listed : kProductFiles) {
         if (UpperAscii(name) == UpperAscii(listed)) {
             return true;
         }

@@ -19,9 +19,10 @@ import unittest
 
 import uninstaller_checks
 from pe_reader import parse_dialog
+from product_facts import (BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE,
+                           IDD_REMOVE_COMPLETED, IDI_PRODUCT)
 from uninstaller_checks import (
-    BS_DEFPUSHBUTTON, CHECK_CLASSES, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED,
-    IDI_PRODUCT, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
+    CHECK_CLASSES, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
     RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE,
     ExeTestCase)
 
@@ -184,7 +185,7 @@ class CheckerRejectsAlteredCopies(ExeTestCase):
 
     def test_RejectsAnAlteredVersionBlock(self):
         _, offset, data = self.image.resource(RT_VERSION, 1)
-        company = data.find("Korrindal\0".encode("utf-16-le"))
+        company = data.find((COMPANY_NAME + "\0").encode("utf-16-le"))
         self.assertGreater(company, 0)
         self.assertRejected("company", [(offset + company + 12,
                                          "e".encode("utf-16-le"))],

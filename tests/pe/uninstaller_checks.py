@@ -11,7 +11,10 @@ exe_path on a copy of a class that the self-tests aim at a patched file.
 import struct
 import unittest
 
-from pe_reader import DS_SETFONT, load_image, parse_dialog, parse_version_node
+import product_facts as facts
+from pe_reader import load_image, parse_dialog, parse_version_node
+from product_facts import (DIALOG_STYLE, IDD_CONFIRM_REMOVE,
+                           IDD_REMOVE_COMPLETED, IDI_PRODUCT)
 
 EXE_PATH = None
 
@@ -35,19 +38,6 @@ RT_GROUP_ICON = 14
 RT_VERSION = 16
 RT_MANIFEST = 24
 
-WS_POPUP = 0x80000000
-WS_CHILD = 0x40000000
-WS_VISIBLE = 0x10000000
-WS_CAPTION = 0x00C00000
-WS_SYSMENU = 0x00080000
-WS_GROUP = 0x00020000
-WS_TABSTOP = 0x00010000
-DS_MODALFRAME = 0x00000080
-DS_CENTER = 0x00000800
-BS_PUSHBUTTON = 0x0
-BS_DEFPUSHBUTTON = 0x1
-SS_LEFT = 0x0
-SS_ICON = 0x3
 
 VS_FFI_SIGNATURE = 0xFEEF04BD
 VOS_NT_WINDOWS32 = 0x00040004
@@ -62,77 +52,6 @@ LOADER_FLAGS = {
     "no exception handlers (NO_SEH)": IMAGE_DLLCHARACTERISTICS_NO_SEH,
     "terminal-server aware (TERMINAL_SERVER_AWARE)":
         IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
-}
-
-# --- What the file must carry ---------------------------------------------
-
-IDI_PRODUCT = 134
-IDD_CONFIRM_REMOVE = 129
-IDD_REMOVE_COMPLETED = 130
-
-DIALOG_STYLE = (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
-                | DS_CENTER | DS_SETFONT)
-DEFAULT_BUTTON = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON
-PUSH_BUTTON = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON
-LEFT_TEXT = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT
-ICON_PICTURE = WS_CHILD | WS_VISIBLE | SS_ICON
-ICON_TEXT = ("ordinal", IDI_PRODUCT)
-NO_ID = 0xFFFF
-
-
-def control(name, ident, cls, style, rect, text):
-    return {"name": name, "id": ident & 0xFFFF, "class": cls,
-            "style": style, "rect": rect, "text": text}
-
-
-EXPECTED_DIALOGS = {
-    IDD_CONFIRM_REMOVE: {
-        "size": (222, 61),
-        "caption": "Confirm removing of Quillmere",
-        "controls": [
-            control("No button", 2, "button", DEFAULT_BUTTON,
-                    (51, 42, 50, 14), "No"),
-            control("Yes button", 1, "button", PUSH_BUTTON,
-                    (120, 42, 50, 14), "Yes"),
-            control("question", 1000, "static", LEFT_TEXT, (40, 10, 175, 20),
-                    "Are you sure you want to completely remove Quillmere "
-                    "and all of its components?"),
-            control("icon", NO_ID, "static", ICON_PICTURE, (5, 7, 20, 20),
-                    ICON_TEXT),
-        ],
-    },
-    IDD_REMOVE_COMPLETED: {
-        "size": (186, 85),
-        "caption": "Uninstall Completed",
-        "controls": [
-            control("Yes button", 1, "button", DEFAULT_BUTTON,
-                    (37, 64, 50, 14), "&Yes"),
-            control("No button", 2, "button", PUSH_BUTTON,
-                    (98, 64, 50, 14), "&No"),
-            control("question", NO_ID, "static", LEFT_TEXT, (40, 36, 134, 22),
-                    "Would you like to tell us why did you uninstall "
-                    "Quillmere?"),
-            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
-                    "Quillmere has been successfully removed from your "
-                    "system!"),
-            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
-                    ICON_TEXT),
-        ],
-    },
-}
-
-EXPECTED_VERSION_STRINGS = {
-    "FileVersion": "1, 0, 0, 1",
-    "ProductVersion": "1, 0, 0, 1",
-    "FileDescription": "Uninstall",
-    "InternalName": "Uninstall",
-    "OriginalFilename": "Uninstall.exe",
-    "ProductName": "Quillmere Uninstall Program",
-    "CompanyName": "Korrindal",
-    "Comments": "",
-    "LegalTrademarks": "",
-    "PrivateBuild": "",
-    "SpecialBuild": "",
 }
 
 # Traces of the machine and folders the file was built in (source and object
@@ -333,7 +252,7 @@ class DialogTemplateChecks:
         super().setUpClass()
         _, offset, data = cls.image.resource(RT_DIALOG, cls.RESOURCE_ID)
         cls.dialog = parse_dialog(data, offset)
-        cls.expected = EXPECTED_DIALOGS[cls.RESOURCE_ID]
+        cls.expected = facts.DIALOGS[cls.RESOURCE_ID]
 
     def test_IsAModalCentredPopupWithCaptionAndSystemMenu(self):
         d = self.dialog
@@ -355,7 +274,7 @@ class DialogTemplateChecks:
     def test_UsesMsSansSerifAt8Points(self):
         font = self.dialog["font"]
         self.assertIsNotNone(font, "template carries no font")
-        self.assertEqual((font["name"], font["size"]), ("MS Sans Serif", 8))
+        self.assertEqual((font["name"], font["size"]), facts.DIALOG_FONT)
 
     def test_HasEveryControlInTabOrderAsListed(self):
         problems = dialog_control_mismatches(self.dialog, self.expected)
@@ -466,19 +385,19 @@ class VersionBlock(ExeTestCase):
                 problems.append("%s is stored as binary, not text" % key)
             values[key] = value
         copyright_line = values.pop("LegalCopyright", None)
-        if not copyright_line or "Korrindal" not in copyright_line:
-            problems.append("LegalCopyright %r does not name Korrindal" %
-                            copyright_line)
-        for key in sorted(set(values) | set(EXPECTED_VERSION_STRINGS)):
+        if not copyright_line or facts.COMPANY_NAME not in copyright_line:
+            problems.append("LegalCopyright %r does not name %s" %
+                            (copyright_line, facts.COMPANY_NAME))
+        for key in sorted(set(values) | set(facts.VERSION_STRINGS)):
             if key not in values:
                 problems.append("%s is missing" % key)
-            elif key not in EXPECTED_VERSION_STRINGS:
+            elif key not in facts.VERSION_STRINGS:
                 problems.append("unexpected field %s = %r" %
                                 (key, values[key]))
-            elif values[key] != EXPECTED_VERSION_STRINGS[key]:
+            elif values[key] != facts.VERSION_STRINGS[key]:
                 problems.append("%s is %r, expected %r" %
                                 (key, values[key],
-                                 EXPECTED_VERSION_STRINGS[key]))
+                                 facts.VERSION_STRINGS[key]))
         self.assertEqual(problems, [], "\n" + "\n".join(problems))
 
     def test_TranslationIsUsEnglishUnicode(self):

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
 #include "removal/removal.h"
+#include "tests/support/product_facts.h"
 
 namespace {
 
@@ -23,13 +23,13 @@ protected:
 
     void StoreValue(DWORD type, const std::string& bytes)
     {
-        mem::SetValue(HKEY_CURRENT_USER, SETTINGS_KEY, PROGRAM_PATH_VALUE, type, bytes);
+        mem::SetValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, type, bytes);
     }
 
     // Reads into a 260-byte buffer with guard bytes on both sides.
     std::string Read()
     {
-        EXPECT_EQ(ReadStringValue(SETTINGS_KEY, PROGRAM_PATH_VALUE, Buffer(), HKEY_CURRENT_USER), 1);
+        EXPECT_EQ(ReadStringValue(facts::kSettingsKey, facts::kProgramPathValue, Buffer(), HKEY_CURRENT_USER), 1);
         ExpectGuardsIntact();
         EXPECT_NE(std::memchr(Buffer(), '\0', MAX_PATH), nullptr) << "no zero inside the buffer";
         return std::string(Buffer());
@@ -80,7 +80,7 @@ TEST_F(InstallPathTest, YieldsNoDirectoryWhenTheValueCannotBeRead)
     std::memset(Buffer(), 'x', MAX_PATH);
     EXPECT_EQ(Read(), "") << "missing key";
 
-    mem::AddKey(HKEY_CURRENT_USER, SETTINGS_KEY);
+    mem::AddKey(HKEY_CURRENT_USER, facts::kSettingsKey);
     std::memset(Buffer(), 'x', MAX_PATH);
     EXPECT_EQ(Read(), "") << "missing value";
 
@@ -101,7 +101,7 @@ TEST_F(InstallPathTest, YieldsNoDirectoryWhenTheValueCannotBeRead)
 TEST_F(InstallPathTest, OpensTheKeyForQueryOnlySoAReadOnlyKeyIsRead)
 {
     StoreValue(REG_SZ, std::string("C:\\Quillmere\0", 13));
-    mem::ProtectKey(HKEY_CURRENT_USER, SETTINGS_KEY);
+    mem::ProtectKey(HKEY_CURRENT_USER, facts::kSettingsKey);
     EXPECT_EQ(Read(), "C:\\Quillmere");
 }
 

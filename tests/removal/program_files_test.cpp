@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
 #include "removal/removal.h"
+#include "tests/support/product_facts.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
 
     static void SetInstallDirectory(const std::string& path)
     {
-        mem::SetStringValue(HKEY_CURRENT_USER, SETTINGS_KEY, PROGRAM_PATH_VALUE, path);
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, path);
     }
 
     static std::string In(const std::string& name) { return DIR + "\\" + name; }
@@ -72,16 +72,16 @@ TEST_F(ProgramFilesTest, LeavesEveryNameThatIsNotListedWhole)
 
 TEST_F(ProgramFilesTest, FilesInUseOrReadOnlyStayWhileTheOthersGo)
 {
-    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
-        mem::AddFile(In(PROGRAM_FILES[i]));
+    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
+        mem::AddFile(In(facts::kProductFiles[i]));
     }
     mem::SetInUse(In("Quillmere.exe"));
     mem::SetReadOnly(In("Quillmere.gid"));
     EXPECT_EQ(RemoveProgramFiles(), 1);
     EXPECT_TRUE(mem::FileExists(In("Quillmere.exe")));
     EXPECT_TRUE(mem::FileExists(In("Quillmere.gid")));
-    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
-        const std::string name = PROGRAM_FILES[i];
+    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
+        const std::string name = facts::kProductFiles[i];
         if (name != "Quillmere.exe" && name != "Quillmere.gid") {
             EXPECT_FALSE(mem::FileExists(In(name))) << name;
         }
@@ -90,15 +90,15 @@ TEST_F(ProgramFilesTest, FilesInUseOrReadOnlyStayWhileTheOthersGo)
 
 TEST_F(ProgramFilesTest, DirectoryOfOnlyProductFilesEndsWithOnlyTheUninstaller)
 {
-    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
-        mem::AddFile(In(PROGRAM_FILES[i]));
+    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
+        mem::AddFile(In(facts::kProductFiles[i]));
     }
     mem::AddFile(In("Uninstall.exe"));
     EXPECT_EQ(RemoveProgramFiles(), 1);
-    EXPECT_EQ(mem::Changes().size(), PROGRAM_FILE_COUNT) << mem::Dump();
+    EXPECT_EQ(mem::Changes().size(), facts::kProductFileCount) << mem::Dump();
     EXPECT_TRUE(mem::FileExists(In("Uninstall.exe")));
-    for (unsigned i = 0; i < PROGRAM_FILE_COUNT; ++i) {
-        EXPECT_FALSE(mem::FileExists(In(PROGRAM_FILES[i])));
+    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
+        EXPECT_FALSE(mem::FileExists(In(facts::kProductFiles[i])));
     }
 }
 
@@ -109,7 +109,7 @@ TEST_F(ProgramFilesTest, SearchesNothingWithoutAnInstallDirectory)
     const std::string values[] = {std::string(), std::string(1, '\0'),
                                   std::string(MAX_PATH + 1, 'C')};
     for (const std::string& value : values) {
-        mem::SetValue(HKEY_CURRENT_USER, SETTINGS_KEY, PROGRAM_PATH_VALUE, REG_SZ, value);
+        mem::SetValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, REG_SZ, value);
         EXPECT_EQ(RemoveProgramFiles(), 0);
     }
     mem::Reset();

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
 #include "removal/removal.h"
+#include "tests/support/product_facts.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ protected:
     void SetUp() override
     {
         mem::Reset();
-        mem::AddKey(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
-        mem::SetStringValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", "Quillmere");
+        mem::AddKey(HKEY_LOCAL_MACHINE, facts::kUninstallKey);
+        mem::SetStringValue(HKEY_LOCAL_MACHINE, facts::kUninstallKey, "DisplayName", "Quillmere");
         mem::AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other");
         mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, DESKTOP);
         mem::SetSpecialFolder(CSIDL_PROGRAMS, PROGRAMS);
@@ -52,7 +52,7 @@ protected:
 TEST_F(RegistrationAndShortcutsTest, RemovesTheEntryAndASecondRunChangesNothing)
 {
     EXPECT_EQ(RemoveUninstallEntry(), 1);
-    EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_FALSE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey));
     EXPECT_EQ(RemoveShortcuts(), 1);
     EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
     EXPECT_FALSE(mem::FolderExists(GROUP));
@@ -67,9 +67,9 @@ TEST_F(RegistrationAndShortcutsTest, RemovesTheEntryAndASecondRunChangesNothing)
 
 TEST_F(RegistrationAndShortcutsTest, EntryThatCannotBeDeletedStays)
 {
-    mem::ProtectKey(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    mem::ProtectKey(HKEY_LOCAL_MACHINE, facts::kUninstallKey);
     EXPECT_EQ(RemoveUninstallEntry(), 0);
-    EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey));
 }
 
 TEST_F(RegistrationAndShortcutsTest, MissingShortcutDoesNotStopTheGroupsRemoval)

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
 #include "selfdelete/self_delete.h"
+#include "tests/support/product_facts.h"
 #include "tests/support/sample_machine.h"
 
 namespace {
@@ -34,7 +34,7 @@ protected:
         mem::RunUntilAllEnded();
     }
 
-    std::string Copy() const { return options_.tempPath + TEMP_COPY_NAME; }
+    std::string Copy() const { return options_.tempPath + facts::kTempCopyName; }
     std::string Uninstaller() const { return sample::UninstallerPath(options_); }
 
     // The processes the uninstaller started.
@@ -73,9 +73,9 @@ protected:
         EXPECT_FALSE(mem::FolderExists(options_.installDir));
         EXPECT_FALSE(mem::FileExists(Copy()));
         EXPECT_EQ(mem::OpenHandleCount(), 0u);
-        EXPECT_FALSE(mem::NamedObjectExists(START_EVENT_NAME));
-        EXPECT_FALSE(mem::NamedObjectExists(EXIT_MUTEX_NAME));
-        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY)) << "only ever read";
+        EXPECT_FALSE(mem::NamedObjectExists(facts::kStartEventName));
+        EXPECT_FALSE(mem::NamedObjectExists(facts::kExitMutexName));
+        EXPECT_TRUE(mem::KeyExists(HKEY_CURRENT_USER, facts::kSettingsKey)) << "only ever read";
     }
 
     sample::InstallOptions options_;
@@ -91,7 +91,7 @@ TEST_F(SelfDeleteTest, HandOffLeavesNoUninstallerDirectoryCopyOrHandle)
     EXPECT_TRUE(Children()[0].ended);
     EXPECT_EQ(Children()[0].exitCode, 0u);
     // Neither wait ran out: the protocol ended well inside one bound.
-    EXPECT_LT(mem::Now(), HANDOFF_WAIT_MS);
+    EXPECT_LT(mem::Now(), facts::kHandoffWaitMs);
 }
 
 TEST_F(SelfDeleteTest, BothSidesKeepTheProtocolsOrder)
@@ -165,7 +165,7 @@ TEST_F(SelfDeleteTest, FailedCopyStartsNothingAndLeavesTheUninstaller)
     EXPECT_TRUE(Children().empty()) << mem::Dump();
     EXPECT_TRUE(mem::FileExists(Uninstaller()));
     EXPECT_EQ(mem::FileContent(Copy()), "someone else's program");
-    EXPECT_LT(mem::Now(), HANDOFF_WAIT_MS) << "no wait for a copy that was never started";
+    EXPECT_LT(mem::Now(), facts::kHandoffWaitMs) << "no wait for a copy that was never started";
 }
 
 TEST_F(SelfDeleteTest, FailedLookupMakesNoCopy)

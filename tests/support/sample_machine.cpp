@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/startup.h"
+#include "tests/support/product_facts.h"
 #include "ui/resource.h"
 
 namespace sample {
@@ -16,7 +17,6 @@ const bool g_reporterSet = [] {
     return true;
 }();
 
-const char BROWSER_KEY[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
 const char BROWSER[] = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
 
 }  // namespace
@@ -29,10 +29,7 @@ void RegisterUninstallerDialogs()
                            {
                                {IDCANCEL, mem::DEFAULT_PUSH_BUTTON, "No", true},
                                {IDOK, mem::PUSH_BUTTON, "Yes", true},
-                               {IDC_CONFIRM_TEXT, mem::STATIC_TEXT,
-                                "Are you sure you want to completely remove Quillmere and all of "
-                                "its components?",
-                                false},
+                               {IDC_CONFIRM_TEXT, mem::STATIC_TEXT, facts::kConfirmQuestion, false},
                                {-1, mem::STATIC_ICON, "", false},
                            });
     mem::AddDialogTemplate(
@@ -40,8 +37,8 @@ void RegisterUninstallerDialogs()
         {
             {IDOK, mem::DEFAULT_PUSH_BUTTON, "&Yes", true},
             {IDCANCEL, mem::PUSH_BUTTON, "&No", true},
-            {-1, mem::STATIC_TEXT, "Would you like to tell us why did you uninstall Quillmere?", false},
-            {-1, mem::STATIC_TEXT, "Quillmere has been successfully removed from your system!", false},
+            {-1, mem::STATIC_TEXT, facts::kCompletedQuestion, false},
+            {-1, mem::STATIC_TEXT, facts::kCompletedNotice, false},
             {-1, mem::STATIC_ICON, "", false},
         });
 }
@@ -54,7 +51,7 @@ void RegisterUninstallerProgram()
 
 std::string UninstallerPath(const InstallOptions& options)
 {
-    return options.installDir + "\\Uninstall.exe";
+    return options.installDir + "\\" + facts::kUninstallerName;
 }
 
 void LaySampleInstall(const InstallOptions& o)
@@ -70,12 +67,12 @@ void LaySampleInstall(const InstallOptions& o)
         mem::AddFile(UninstallerPath(o), UNINSTALLER_IMAGE);
     }
     if (o.settingsKey) {
-        mem::SetStringValue(HKEY_CURRENT_USER, "Software\\Korrindal\\Quillmere", "Program Path",
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue,
                             o.installDir);
     }
     if (o.uninstallEntry) {
-        const char key[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmere";
-        mem::SetStringValue(HKEY_LOCAL_MACHINE, key, "DisplayName", "Quillmere");
+        const char* key = facts::kUninstallKey;
+        mem::SetStringValue(HKEY_LOCAL_MACHINE, key, "DisplayName", facts::kDisplayName);
         mem::SetStringValue(HKEY_LOCAL_MACHINE, key, "UninstallString",
                             "\"" + UninstallerPath(o) + "\"");
     }
@@ -89,10 +86,10 @@ void LaySampleInstall(const InstallOptions& o)
     mem::SetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, o.commonDesktop);
     mem::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, o.commonPrograms);
     if (o.desktopShortcut) {
-        mem::AddFile(o.desktop + "\\Quillmere.lnk", "shortcut to Quillmere.exe");
+        mem::AddFile(o.desktop + "\\" + facts::kDesktopShortcut, "shortcut to Quillmere.exe");
     }
     for (const std::string& name : o.groupShortcuts) {
-        mem::AddFile(o.programs + "\\Quillmere\\" + name, "shortcut " + name);
+        mem::AddFile(o.programs + "\\" + facts::kProgramGroup + "\\" + name, "shortcut " + name);
     }
 
     if (!o.tempPath.empty()) {
@@ -102,7 +99,7 @@ void LaySampleInstall(const InstallOptions& o)
 
     if (o.browser) {
         mem::AddFile(BROWSER, "MZ browser");
-        mem::SetStringValue(HKEY_CLASSES_ROOT, BROWSER_KEY, "", std::string("\"") + BROWSER + "\"");
+        mem::SetStringValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", std::string("\"") + BROWSER + "\"");
     }
 }
 

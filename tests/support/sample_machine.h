@@ -2,10 +2,12 @@
 // resources and program, for tests that run the whole road on the model.
 #pragma once
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/memory_platform.h"
+#include "tests/support/product_facts.h"
 
 namespace sample {
 
@@ -24,9 +26,8 @@ void RegisterUninstallerProgram();
 struct InstallOptions {
     std::string installDir = "C:\\Program Files\\Quillmere";
     // The product's files, laid in the install directory.
-    std::vector<std::string> productFiles = {"Quillmere.exe", "Quillmere.hlp", "Quillmere.cnt",
-                                             "Quillmere.gid", "Quillmere.fts", "Quillmere.ftg",
-                                             "Buy Online Now!.url"};
+    std::vector<std::string> productFiles{std::begin(facts::kProductFiles),
+                                          std::end(facts::kProductFiles)};
     // Other files in the install directory (the user's own, say).
     std::vector<std::string> otherFiles;
     bool uninstaller = true;  // Uninstall.exe in the install directory

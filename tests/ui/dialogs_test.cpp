@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
+#include "tests/support/product_facts.h"
 #include "tests/support/sample_machine.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"
@@ -21,7 +21,7 @@ protected:
     {
         mem::Reset();
         sample::RegisterUninstallerDialogs();
-        mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ,
+        mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ,
                       std::string("\"C:\\Browser\\browse.exe\"", 24) + std::string(1, '\0'));
         mem::AddFile("C:\\Browser\\browse.exe", "browser");
     }
@@ -74,7 +74,7 @@ TEST_F(DialogsTest, CompletionYesEnterAndAltYOpenThePageBeforeClosing)
         ++opened;
         ASSERT_EQ(mem::WinExecCommands().size(), opened) << "action " << answer[0].kind;
         EXPECT_EQ(mem::WinExecCommands().back(),
-                  "\"C:\\Browser\\browse.exe\" " + std::string(FEEDBACK_URL));
+                  "\"C:\\Browser\\browse.exe\" " + std::string(facts::kFeedbackUrl));
     }
 }
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
 #include "platform/memory_platform.h"
+#include "tests/support/product_facts.h"
 #include "ui/feedback.h"
 
 namespace {
 
-const std::string URL = FEEDBACK_URL;
+const std::string URL = facts::kFeedbackUrl;
 
 struct CommandCase {
     const char* name;
@@ -36,7 +36,7 @@ protected:
 
     static void StoreBrowser(const std::string& bytes, DWORD type = REG_SZ)
     {
-        mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", type, bytes);
+        mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", type, bytes);
     }
 
     static std::vector<std::string> Started() { return mem::WinExecCommands(); }
@@ -90,12 +90,12 @@ protected:
 TEST_F(FeedbackPageFailureTest, StartsNothingWithoutARegisteredBrowser)
 {
     OpenFeedbackPage();  // no key
-    mem::AddKey(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY);
+    mem::AddKey(HKEY_CLASSES_ROOT, facts::kBrowserKey);
     OpenFeedbackPage();  // no default value
-    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ,
+    mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ,
                   Z("C:\\" + std::string(497, 'b')));  // 501 bytes
     OpenFeedbackPage();
-    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, std::string(4000, 'b'));
+    mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, std::string(4000, 'b'));
     OpenFeedbackPage();
     EXPECT_TRUE(mem::WinExecCommands().empty()) << mem::Dump();
     EXPECT_EQ(mem::OpenHandleCount(1), 0u) << "the key is closed when the query fails";
@@ -103,7 +103,7 @@ TEST_F(FeedbackPageFailureTest, StartsNothingWithoutARegisteredBrowser)
 
 TEST_F(FeedbackPageFailureTest, FailedQueryClosesTheKey)
 {
-    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, Z("C:\\b.exe"));
+    mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z("C:\\b.exe"));
     mem::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED);
     OpenFeedbackPage();
     EXPECT_TRUE(mem::WinExecCommands().empty());
@@ -116,7 +116,7 @@ TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
     mem::AddFile(registered, "browser");
     mem::AddFile("C:\\Program.exe", "planted");
     mem::AddFile("C:\\Program Files\\Internet.exe", "planted");
-    mem::SetValue(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, "", REG_SZ, Z("\"" + registered + "\""));
+    mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z("\"" + registered + "\""));
     OpenFeedbackPage();
     bool ran = false;
     for (const mem::ProcessRecord& process : mem::Processes()) {
