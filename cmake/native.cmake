@@ -15,6 +15,11 @@ target_include_directories(uninstaller_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(uninstaller_logic PUBLIC QUILLMERE_FEEDBACK_HOST="${QUILLMERE_FEEDBACK_HOST}")
 target_compile_options(uninstaller_logic PRIVATE ${WARNINGS} -fno-exceptions -fno-rtti)
 
+# Failure injection as a layer over any PlatformOps table (test machinery).
+add_library(fault_injection STATIC platform/fault_injection.cpp)
+target_include_directories(fault_injection PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(fault_injection PRIVATE ${WARNINGS})
+
 # The in-memory model of Windows, one room per area of the system.
 add_library(memory_platform STATIC
     platform/memory/dialogs.cpp
@@ -28,7 +33,7 @@ add_library(memory_platform STATIC
     platform/memory/seeding.cpp)
 target_include_directories(memory_platform PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(memory_platform PRIVATE ${WARNINGS})
-target_link_libraries(memory_platform PUBLIC uninstaller_logic Threads::Threads)
+target_link_libraries(memory_platform PUBLIC uninstaller_logic fault_injection Threads::Threads)
 
 add_subdirectory(tests)
 if(UNINSTALLER_FUZZ)

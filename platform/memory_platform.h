@@ -32,8 +32,9 @@ namespace mem {
 
 // An empty machine: drive C: with nothing on it, an empty registry with the
 // four predefined roots, no special folders, no temp path, no programs, no
-// dialog templates, clock at 0, only the shell process. Points g_platform at
-// MemoryPlatformOps.
+// dialog templates, clock at 0, only the shell process, no failures armed.
+// Points g_platform at the failure-injection layer (platform/fault_injection.h)
+// over MemoryPlatformOps.
 void Reset();
 
 // What the model does with a fault that Windows would show as a hang or that
@@ -83,7 +84,8 @@ void SetTempPath(const std::string& path);
 // --- Programs and processes ---------------------------------------------------
 
 // What a started image runs: called on the new process's thread with
-// g_platform pointing at the model; its result is the exit code.
+// g_platform pointing at the model (through the failure-injection layer);
+// its result is the exit code.
 typedef std::function<int()> ProgramMain;
 // Any file whose bytes equal imageContent runs main when it is started
 // (CreateProcessA, WinExec, StartProcess). A file with other bytes that is
@@ -158,7 +160,8 @@ std::vector<DialogRecord> DialogsShown();
 
 // The occurrence-th call (1 = the next one) of the named operation (the slot
 // name, e.g. "DeleteFileA") from now on fails without effect, as Windows
-// reports that failure, with this error code.
+// reports that failure, with this error code: the layer over the model
+// fails it without calling the model, which logs it as injected.
 void FailCall(const std::string& operation, DWORD error, int occurrence = 1);
 // The names FailCall takes: every slot of PlatformOps, in its order.
 std::vector<std::string> OperationNames();

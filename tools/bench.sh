@@ -34,7 +34,8 @@ RESULTS="$BUILD_DIR/bench"
 mkdir -p "$RESULTS"
 g++ -std=c++17 -O3 -DNDEBUG -g -Wall -Wextra -Werror -I"$REPO" \
     -o "$RESULTS/sweep_driver" bench/sweep_driver.cpp \
-    "$BUILD_DIR/libmemory_platform.a" "$BUILD_DIR/libuninstaller_logic.a" -lpthread
+    "$BUILD_DIR/libmemory_platform.a" "$BUILD_DIR/libfault_injection.a" \
+    "$BUILD_DIR/libuninstaller_logic.a" -lpthread
 x86_64-w64-mingw32-gcc -Os -s -Wall -Wextra -Werror -mwindows -nostdlib -nostartfiles \
     -e BaselineEntry -o "$RESULTS/baseline.exe" bench/baseline.c -lkernel32 -luser32
 

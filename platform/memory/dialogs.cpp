@@ -203,9 +203,6 @@ INT_PTR DialogBoxParamA_(HINSTANCE instance, LPCSTR templateName, HWND owner, DL
         c.Log(Number(result) + (result == -1 || result == 0 ? " (error " + Number(me->lastError) + ")" : ""));
         return result;
     };
-    if (c.injected) {
-        return finish(-1);
-    }
     if (instance != me->instance) {
         c.Error(kErrorResourceTypeNotFound);
         return finish(-1);
@@ -271,10 +268,6 @@ INT_PTR DialogBoxParamA_(HINSTANCE instance, LPCSTR templateName, HWND owner, DL
 BOOL EndDialog_(HWND dialog, INT_PTR result)
 {
     Call c("EndDialog", Hex(reinterpret_cast<uintptr_t>(dialog)) + ", " + Number(result));
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
     std::shared_ptr<Dialog> open = OpenDialog(dialog);
     if (!open) {
         c.Error(kErrorInvalidWindowHandle);

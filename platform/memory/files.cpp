@@ -86,9 +86,6 @@ HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
         c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
         return INVALID_HANDLE_VALUE;
     };
-    if (c.injected) {
-        return fail(c.injectedError);
-    }
     Path path;
     DWORD error = ResolvePath(pattern, c.me, path, CALL_PATTERN);
     if (error != ERROR_SUCCESS) {
@@ -163,9 +160,6 @@ BOOL FindClose_(HANDLE search)
 BOOL DeleteFileA_(LPCSTR path)
 {
     Call c("DeleteFileA", Quote(path));
-    if (c.injected) {
-        return c.Finish(FALSE, c.injectedError);
-    }
     NodePtr node;
     DWORD error = LookupText(path, c.me, node);
     if (error != ERROR_SUCCESS) {
@@ -188,9 +182,6 @@ BOOL DeleteFileA_(LPCSTR path)
 BOOL SetCurrentDirectoryA_(LPCSTR path)
 {
     Call c("SetCurrentDirectoryA", Quote(path));
-    if (c.injected) {
-        return c.Finish(FALSE, c.injectedError);
-    }
     NodePtr folder;
     Path directory;
     DWORD error = LookupFolder(path, c.me, folder, directory);
@@ -204,9 +195,6 @@ BOOL SetCurrentDirectoryA_(LPCSTR path)
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
     Call c("RemoveDirectoryA", Quote(path));
-    if (c.injected) {
-        return c.Finish(FALSE, c.injectedError);
-    }
     Path resolved;
     NodePtr node;
     DWORD error = LookupFolder(path, c.me, node, resolved);
@@ -234,9 +222,6 @@ BOOL RemoveDirectoryA_(LPCSTR path)
 BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
 {
     Call c("CopyFileA", Quote(existing) + ", " + Quote(target) + ", " + Number(failIfExists));
-    if (c.injected) {
-        return c.Finish(FALSE, c.injectedError);
-    }
     NodePtr source;
     DWORD error = LookupText(existing, c.me, source);
     if (error != ERROR_SUCCESS) {
@@ -310,9 +295,6 @@ HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
         c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
         return INVALID_HANDLE_VALUE;
     };
-    if (c.injected) {
-        return fail(c.injectedError);
-    }
     if (disposition != OPEN_EXISTING) {
         ReportLocked("CreateFileA disposition " + Number(disposition) + " is not modelled");
         return fail(ERROR_CALL_NOT_IMPLEMENTED);
@@ -364,9 +346,6 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
         c.Log(ok ? "TRUE " + Quote(path) : BoolResult(FALSE, c.me));
         return ok;
     };
-    if (c.injected) {
-        return done(FALSE, c.injectedError);
-    }
     bool createIt = create || (csidl & kCsidlFlagCreate) != 0;
     int which = csidl & 0xFF;
     auto it = M().specialFolders.find(which);
@@ -391,10 +370,6 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
 DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 {
     Call c("GetTempPathA", Number(size));
-    if (c.injected) {
-        c.Log("0");
-        return 0;
-    }
     const std::string& temp = M().tempPath;
     if (temp.empty()) {
         c.Error(kErrorEnvVarNotFound);
@@ -413,7 +388,7 @@ DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 LPSTR lstrcatA_(LPSTR target, LPCSTR source)
 {
     Call c("lstrcatA", Quote(target) + ", " + Quote(source));
-    if (c.injected || target == nullptr) {
+    if (target == nullptr) {
         c.Log("NULL");
         return nullptr;
     }

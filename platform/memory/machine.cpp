@@ -9,9 +9,10 @@
 // single processor would let another thread run only then.
 #include "platform/memory/machine.h"
 
+#include "platform/fault_injection.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 
 namespace memory_model {
 
@@ -143,46 +144,48 @@ void ReportLocked(const std::string& message)
 
 // --- Calls ---------------------------------------------------------------------
 
-// Every slot of PlatformOps, in its order.
-const char* const kOperations[] = {
-#define MODEL_SLOT_NAME(Result, Name, Params, Args) #Name,
-    PLATFORM_SLOTS(MODEL_SLOT_NAME)
-#undef MODEL_SLOT_NAME
-};
-const size_t kOperationCount = sizeof kOperations / sizeof kOperations[0];
-
-// One modelled call: holds the machine's lock, knows the calling process and
-// whether an injected failure is due.
+// One modelled call: holds the machine's lock and knows the calling process.
 Call::Call(const char* op, const std::string& arguments)
     : lock(Mutex()), me(Self()), operation(op), args(arguments)
 {
     ++me->calls;
-    std::vector<Injection>& list = M().injections;
-    for (size_t i = 0; i < list.size();) {
-        if (list[i].operation == op && --list[i].remaining == 0) {
-            if (!injected) {
-                injected = true;
-                injectedError = list[i].error;
-            }
-            list.erase(list.begin() + static_cast<long>(i));
-        } else {
-            ++i;
-        }
-    }
-    if (injected) {
-        me->lastError = injectedError;
-    }
 }
 
 void Call::Log(const std::string& result)
 {
     std::string line = Number(me->id) + " " + operation + "(" + args + ") -> " + result;
-    if (injected) {
-        line += " [injected error " + Number(injectedError) + "]";
-    }
     M().callLog.push_back(line);
     M().timeline.push_back(line);
 }
+
+// --- Failures injected by the layer over the model ---------------------------------
+
+namespace {
+
+// The failed call's last error is the calling model process's.
+void SetLastErrorOfCaller(DWORD error)
+{
+    Lock lock(Mutex());
+    Self()->lastError = error;
+}
+
+// A call the layer failed never reaches the model; it is logged as made.
+void LogInjected(const fault::InjectedCall& call)
+{
+    Lock lock(Mutex());
+    Process* me = Self();
+    ++me->calls;
+    std::string args;
+    for (size_t i = 0; i < call.args.size(); ++i) {
+        args += (i == 0 ? "" : ", ") + call.args[i];
+    }
+    std::string line = Number(me->id) + " " + call.operation + "(" + args + ") -> " + call.result +
+                       " [injected error " + Number(call.error) + "]";
+    M().callLog.push_back(line);
+    M().timeline.push_back(line);
+}
+
+}  // namespace
 
 std::string BoolResult(BOOL result, const Process* p)
 {
@@ -310,7 +313,6 @@ void ResetLocked()
     m.script.clear();
     m.dialogRecords.clear();
     m.openDialogs.clear();
-    m.injections.clear();
     m.callLog.clear();
     m.timeline.clear();
     m.changes.clear();
@@ -378,7 +380,10 @@ void Reset()
     }
     Lock lock(Mutex());
     ResetLocked();
-    g_platform = &MemoryPlatformOps;
+    // Calls go through the failure-injection layer, which mem::FailCall
+    // arms; Wrap also forgets the failures armed before.
+    fault::Wrap(fault::Hooks{&MemoryPlatformOps, SetLastErrorOfCaller, LogInjected});
+    g_platform = &fault::FaultInjectionOps;
 }
 
 void SetFailureReporter(std::function<void(const std::string&)> reporter)
@@ -406,21 +411,15 @@ void RunUntilAllEnded()
 
 std::vector<std::string> OperationNames()
 {
-    return std::vector<std::string>(std::begin(kOperations), std::end(kOperations));
+    return fault::OperationNames();
 }
 
 void FailCall(const std::string& operation, DWORD error, int occurrence)
 {
-    Lock lock(Mutex());
-    bool known = false;
-    for (const char* name : kOperations) {
-        known = known || operation == name;
-    }
-    if (!known || occurrence < 1) {
+    if (!fault::Fail(operation, error, occurrence)) {
+        Lock lock(Mutex());
         ReportLocked("FailCall: no operation \"" + operation + "\" (or occurrence below 1)");
-        return;
     }
-    M().injections.push_back(Injection{operation, error, occurrence});
 }
 
 DWORD Now()

@@ -116,14 +116,10 @@ void CloseAllHandles(Process* process)
 }
 
 // The object behind one of the calling process's handles, if it is of this
-// kind. Otherwise, or after an injected failure, the call has failed and is
+// kind. Otherwise the call has failed and is
 // logged (ERROR_INVALID_HANDLE for a wrong handle) and the result is empty.
 ObjectPtr OwnHandleOfKind(Call& c, HANDLE handle, ObjectKind kind)
 {
-    if (c.injected) {
-        c.Log("FALSE");
-        return ObjectPtr();
-    }
     ObjectPtr object = HandleObject(c.me, handle);
     if (!object || object->kind != kind) {
         c.Finish(FALSE, ERROR_INVALID_HANDLE);
@@ -138,10 +134,6 @@ ObjectPtr OwnHandleOfKind(Call& c, HANDLE handle, ObjectKind kind)
 BOOL CloseHandle_(HANDLE object)
 {
     Call c("CloseHandle", Hex(reinterpret_cast<uintptr_t>(object)));
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
     if (object == INVALID_HANDLE_VALUE) {
         c.Log("TRUE (pseudo handle)");
         return TRUE;
@@ -227,10 +219,6 @@ HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL init
 {
     (void)security;
     Call c("CreateEventA", Number(manualReset) + ", " + Number(initialState) + ", " + Quote(name));
-    if (c.injected) {
-        c.Log("NULL");
-        return nullptr;
-    }
     HANDLE handle = CreateNamed(c, OBJ_EVENT, name, manualReset != 0, initialState != 0, false);
     c.Log(HandleResult(handle, c.me, true));
     return handle;
@@ -240,10 +228,6 @@ HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL init
 HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenEventA", Hex(access) + ", " + Number(inherit) + ", " + Quote(name));
-    if (c.injected) {
-        c.Log("NULL");
-        return nullptr;
-    }
     HANDLE handle = OpenNamed(c, OBJ_EVENT, name);
     c.Log(HandleResult(handle, c.me));
     return handle;
@@ -266,10 +250,6 @@ HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR n
 {
     (void)security;
     Call c("CreateMutexA", Number(initialOwner) + ", " + Quote(name));
-    if (c.injected) {
-        c.Log("NULL");
-        return nullptr;
-    }
     HANDLE handle = CreateNamed(c, OBJ_MUTEX, name, false, false, initialOwner != 0);
     c.Log(HandleResult(handle, c.me, true));
     return handle;
@@ -278,10 +258,6 @@ HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR n
 HANDLE OpenMutexA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenMutexA", Hex(access) + ", " + Number(inherit) + ", " + Quote(name));
-    if (c.injected) {
-        c.Log("NULL");
-        return nullptr;
-    }
     HANDLE handle = OpenNamed(c, OBJ_MUTEX, name);
     c.Log(HandleResult(handle, c.me));
     return handle;
@@ -312,9 +288,6 @@ DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
               (result == WAIT_FAILED ? " (error " + Number(c.me->lastError) + ")" : ""));
         return result;
     };
-    if (c.injected) {
-        return done(WAIT_FAILED);
-    }
     ObjectPtr target;
     if (object == INVALID_HANDLE_VALUE) {
         // The current process's pseudo handle: signalled when it has ended,

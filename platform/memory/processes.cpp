@@ -186,10 +186,6 @@ Process* NewProcess(const Process* parent, const Path& image, const NodePtr& nod
 BOOL RestrictDllSearchToSystem_(void)
 {
     Call c("RestrictDllSearchToSystem", "");
-    if (c.injected) {
-        c.Log("FALSE");
-        return FALSE;
-    }
     if (c.me->calls == 1) {
         c.me->restrictedDllSearchFirst = true;
     }
@@ -197,15 +193,9 @@ BOOL RestrictDllSearchToSystem_(void)
     return TRUE;
 }
 
-// Cannot fail on Windows; an injected failure gives an empty line.
 LPSTR GetCommandLineA_(void)
 {
     Call c("GetCommandLineA", "");
-    static char empty[1] = {0};
-    if (c.injected) {
-        c.Log("\"\"");
-        return empty;
-    }
     c.Log(Quote(c.me->commandBuffer.c_str()));
     return &c.me->commandBuffer[0];
 }
@@ -221,10 +211,6 @@ BOOL IsDBCSLeadByte_(BYTE testChar)
 HMODULE GetModuleHandleA_(LPCSTR moduleName)
 {
     Call c("GetModuleHandleA", Quote(moduleName));
-    if (c.injected) {
-        c.Log("NULL");
-        return nullptr;
-    }
     bool own = moduleName == nullptr;
     if (!own) {
         // Only the process's own image is loaded in the model.
@@ -246,10 +232,6 @@ HMODULE GetModuleHandleA_(LPCSTR moduleName)
 DWORD GetModuleFileNameA_(HMODULE module, LPSTR fileName, DWORD size)
 {
     Call c("GetModuleFileNameA", Hex(reinterpret_cast<uintptr_t>(module)) + ", " + Number(size));
-    if (c.injected) {
-        c.Log("0");
-        return 0;
-    }
     if (module != nullptr && module != c.me->instance) {
         c.Error(kErrorModNotFound);
         c.Log("0");
@@ -324,9 +306,6 @@ BOOL CreateProcessA_(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRI
         c.Log(ok ? "TRUE pid " + Number(processInformation->dwProcessId) : BoolResult(FALSE, c.me));
         return ok;
     };
-    if (c.injected) {
-        return done(FALSE, c.injectedError);
-    }
     if (processInformation == nullptr || (applicationName == nullptr && commandLine == nullptr)) {
         return done(FALSE, ERROR_INVALID_PARAMETER);
     }
@@ -357,9 +336,6 @@ UINT WinExec_(LPCSTR commandLine, UINT showCommand)
         c.Log(Number(result));
         return result;
     };
-    if (c.injected) {
-        return done(c.injectedError < 32 ? c.injectedError : 0);
-    }
     if (commandLine == nullptr) {
         c.Error(ERROR_INVALID_PARAMETER);
         return done(0);

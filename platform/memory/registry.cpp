@@ -173,10 +173,6 @@ LONG RegOpenKeyExA_(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKE
 {
     Call c("RegOpenKeyExA", RootText(root) + ", " + Quote(subKey) + ", " + Number(options) + ", " +
                                 Hex(access));
-    if (c.injected) {
-        c.Log(Number(static_cast<LONG>(c.injectedError)));
-        return static_cast<LONG>(c.injectedError);
-    }
     LONG error = OpenKey(c, root, subKey, access & ~kMaximumAllowed, result, (access & kMaximumAllowed) != 0);
     c.Log(error == ERROR_SUCCESS ? "0 " + Hex(reinterpret_cast<uintptr_t>(*result)) : Number(error));
     return error;
@@ -188,10 +184,6 @@ LONG RegOpenKeyExA_(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKE
 LONG RegOpenKeyA_(HKEY root, LPCSTR subKey, PHKEY result)
 {
     Call c("RegOpenKeyA", RootText(root) + ", " + Quote(subKey));
-    if (c.injected) {
-        c.Log(Number(static_cast<LONG>(c.injectedError)));
-        return static_cast<LONG>(c.injectedError);
-    }
     LONG error;
     if (result != nullptr && (subKey == nullptr || subKey[0] == '\0')) {
         KeyPtr key;
@@ -215,10 +207,6 @@ LONG RegQueryValueExA_(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD typ
 {
     Call c("RegQueryValueExA", RootText(key) + ", " + Quote(valueName) + ", " +
                                    (dataSize ? Number(*dataSize) : std::string("NULL")));
-    if (c.injected) {
-        c.Log(Number(static_cast<LONG>(c.injectedError)));
-        return static_cast<LONG>(c.injectedError);
-    }
     auto done = [&](LONG error) {
         c.Log(Number(error) + (dataSize ? " size " + Number(*dataSize) : std::string()));
         return error;
@@ -263,10 +251,6 @@ LONG RegQueryValueExA_(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD typ
 LONG RegCloseKey_(HKEY key)
 {
     Call c("RegCloseKey", RootText(key));
-    if (c.injected) {
-        c.Log(Number(static_cast<LONG>(c.injectedError)));
-        return static_cast<LONG>(c.injectedError);
-    }
     int index = 0;
     if (IsRoot(key, index)) {
         c.Log("0");
@@ -287,10 +271,6 @@ LONG RegCloseKey_(HKEY key)
 LONG RegDeleteKeyA_(HKEY root, LPCSTR subKey)
 {
     Call c("RegDeleteKeyA", RootText(root) + ", " + Quote(subKey));
-    if (c.injected) {
-        c.Log(Number(static_cast<LONG>(c.injectedError)));
-        return static_cast<LONG>(c.injectedError);
-    }
     auto done = [&](LONG error) {
         c.Log(Number(error));
         return error;

@@ -273,18 +273,21 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
         } else if (op == "FindFirstFileA") {
             excuseFolder(PatternFolder(Unquote(call.args), cwdOf[call.pid]));
         } else if (op == "FindNextFileA") {
-            // The search that handle belongs to.
+            // The search that handle (the first argument) belongs to.
+            const std::string handle = call.args.substr(0, call.args.find(','));
             for (const std::string& earlier : log) {
                 const LogLine first = ParseCall(earlier);
                 if (first.operation == "FindFirstFileA" && first.pid == call.pid &&
-                    first.result.compare(0, call.args.size() + 1, call.args + " ") == 0) {
+                    first.result.compare(0, handle.size() + 1, handle + " ") == 0) {
                     excuseFolder(PatternFolder(Unquote(first.args), cwdOf[call.pid]));
                 }
             }
         } else if (op == "RegDeleteKeyA") {
             excuses.key = true;
         } else if (op == "SHGetSpecialFolderPathA") {
-            const unsigned long csidl = std::strtoul(call.args.c_str(), nullptr, 16);
+            // An injected call lists every argument: owner, path, csidl, create.
+            const size_t third = call.args.find(", ", call.args.find(", ") + 2) + 2;
+            const unsigned long csidl = std::strtoul(call.args.c_str() + third, nullptr, 10);
             if (csidl == CSIDL_DESKTOPDIRECTORY) {
                 excuses.keys.insert(legit.shortcut.Key());
             } else {

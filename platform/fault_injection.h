@@ -1,0 +1,55 @@
+// Failure injection as a layer of the seam: a PlatformOps that wraps another
+// table and makes chosen calls fail, returning what the Windows function
+// returns on failure and setting the last error, without calling through.
+// Every other call goes to the wrapped table untouched.
+//
+// It wraps the in-memory model in the native tests (mem::FailCall) and can
+// wrap the real Win32 table in a test program run under Wine, so the
+// program's reaction to a failed call can be checked the same way on both.
+// Test machinery, not part of Uninstall.exe: it uses the C++ library.
+//
+// The layer is one table with one state, as a table of plain function
+// pointers has no room for more. Calls through it must not race: the model
+// runs one process at a time, and a test program under Wine is one thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fault {
+
+// A call the layer failed, as it tells its observer.
+struct InjectedCall {
+    const char* operation;          // the slot's name
+    std::vector<std::string> args;  // strings quoted, numbers in decimal, handles in hex
+    std::string result;             // the failure value returned
+    DWORD error;                    // the last error set
+};
+
+struct Hooks {
+    const PlatformOps* inner;                    // the table wrapped
+    void (*setLastError)(DWORD error);           // the calling process's last error
+    void (*injected)(const InjectedCall& call);  // told of each failed call; may be null
+};
+
+// The layer's table: point g_platform at it once Wrap has been called.
+extern const PlatformOps FaultInjectionOps;
+
+// Sets what the layer wraps and how it reports, and forgets every pending
+// failure.
+void Wrap(const Hooks& hooks);
+
+// The occurrence-th call (1 = the next one) of the named operation (the slot
+// name, e.g. "DeleteFileA") from now on fails with this error. False when
+// there is no such slot or the occurrence is below 1.
+bool Fail(const std::string& operation, DWORD error, int occurrence);
+
+// Forgets every pending failure.
+void Clear();
+
+// Every slot's name, in the order of PlatformOps.
+std::vector<std::string> OperationNames();
+
+}  // namespace fault
