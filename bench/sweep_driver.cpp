@@ -93,8 +93,8 @@ int main(int argc, char** argv)
     // succeeds; the last FindNextFileA fails. So the FindNextFileA calls
     // count the entries.
     unsigned entries = 0;
-    for (const std::string& call : mem::CallLog()) {
-        if (call.find(" FindNextFileA(") != std::string::npos) {
+    for (const mem::CallRecord& call : mem::CallLog()) {
+        if (call.operation == "FindNextFileA") {
             ++entries;
         }
     }

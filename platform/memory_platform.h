@@ -19,6 +19,7 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -198,15 +199,50 @@ unsigned OpenHandleCount();
 unsigned OpenHandleCount(DWORD processId);
 bool NamedObjectExists(const std::string& name);
 
-// Every modelled call in order, as "pid Name(args) -> result" (the dump also
-// shows the dialog manager's messages and blocked waits among them); and what
-// changed the machine, as "pid FileDeleted C:\...", "FolderRemoved",
-// "KeyDeleted HKLM\...", "FileWritten", "FolderCreated", "ValueSet".
-std::vector<std::string> CallLog();
-std::vector<std::string> Changes();
+// One modelled call, in the order made.
+struct CallRecord {
+    DWORD processId;
+    std::string operation;          // the slot's name
+    std::vector<std::string> args;  // as the model shows them: strings quoted,
+                                    // flags and handles in hex; an injected
+                                    // call's are every parameter, in order
+    std::string result;             // e.g. "TRUE", "FALSE (error 5)", "0x104 \"a.txt\""
+    bool injected;                  // failed by FailCall, never reaching the model
+};
+// Every modelled call in order (the dump also shows the dialog manager's
+// messages and blocked waits among them).
+std::vector<CallRecord> CallLog();
+
+// What changed the machine, in order: the path of a file or folder
+// ("C:\Dir\file.txt"), or a key with its root ("HKLM\SOFTWARE\...").
+enum ChangeKind { FILE_DELETED, FOLDER_REMOVED, KEY_DELETED, FILE_WRITTEN, FOLDER_CREATED };
+struct ChangeRecord {
+    DWORD processId;
+    ChangeKind kind;
+    std::string path;
+};
+std::vector<ChangeRecord> Changes();
+
 // Every command line given to WinExec, whether a program was found for it
 // or not (injected failures aside).
-std::vector<std::string> WinExecCommands();
+struct WinExecRecord {
+    DWORD processId;
+    std::string commandLine;
+};
+std::vector<WinExecRecord> WinExecCommands();
+
+// The records as text, for messages: "2 DeleteFileA("C:\a.txt") -> TRUE",
+// "1 FileDeleted C:\a.txt", "2 WinExec "cmd"".
+std::string Text(const CallRecord& call);
+std::string Text(const ChangeRecord& change);
+std::string Text(const WinExecRecord& command);
+bool operator==(const CallRecord& a, const CallRecord& b);
+bool operator==(const ChangeRecord& a, const ChangeRecord& b);
+bool operator==(const WinExecRecord& a, const WinExecRecord& b);
+// For test frameworks that print what they compare.
+std::ostream& operator<<(std::ostream& out, const CallRecord& call);
+std::ostream& operator<<(std::ostream& out, const ChangeRecord& change);
+std::ostream& operator<<(std::ostream& out, const WinExecRecord& command);
 
 // The clock, in milliseconds since Reset.
 DWORD Now();

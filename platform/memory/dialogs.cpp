@@ -195,8 +195,8 @@ INT_PTR DialogBoxParamA_(HINSTANCE instance, LPCSTR templateName, HWND owner, DL
     } else if (templateName != nullptr && templateName[0] == '#') {
         resourceId = std::atoi(templateName + 1);
     }
-    Call c("DialogBoxParamA", Hex(reinterpret_cast<uintptr_t>(instance)) + ", " + Number(resourceId) +
-                                  ", " + Hex(reinterpret_cast<uintptr_t>(owner)) + ", " + Number(initParam));
+    Call c("DialogBoxParamA", {Hex(reinterpret_cast<uintptr_t>(instance)), Number(resourceId),
+                               Hex(reinterpret_cast<uintptr_t>(owner)), Number(initParam)});
     Process* me = c.me;
     auto finish = [&](INT_PTR result) {
         M().dialogRecords.push_back(mem::DialogRecord{me->id, resourceId, result});
@@ -267,7 +267,7 @@ INT_PTR DialogBoxParamA_(HINSTANCE instance, LPCSTR templateName, HWND owner, DL
 
 BOOL EndDialog_(HWND dialog, INT_PTR result)
 {
-    Call c("EndDialog", Hex(reinterpret_cast<uintptr_t>(dialog)) + ", " + Number(result));
+    Call c("EndDialog", {Hex(reinterpret_cast<uintptr_t>(dialog)), Number(result)});
     std::shared_ptr<Dialog> open = OpenDialog(dialog);
     if (!open) {
         c.Error(kErrorInvalidWindowHandle);

@@ -1,8 +1,10 @@
 // The dump: the whole machine as text (files, registry, special folders,
 // named objects, processes with their handles and waits, the last calls),
-// shown with every failure the model reports.
+// shown with every failure the model reports; and the call, change and
+// WinExec records as text for messages.
 #include "platform/memory/machine.h"
 
+#include <ostream>
 #include <sstream>
 
 namespace memory_model {
@@ -184,6 +186,57 @@ std::string Dump()
 {
     Lock lock(Mutex());
     return DumpLocked();
+}
+
+// --- The records as text ------------------------------------------------------------
+
+std::string Text(const CallRecord& call)
+{
+    return Number(call.processId) + " " + call.operation + "(" + Joined(call.args) + ") -> " + call.result +
+           (call.injected ? " [injected]" : "");
+}
+
+std::string Text(const ChangeRecord& change)
+{
+    static const char* const kinds[] = {"FileDeleted", "FolderRemoved", "KeyDeleted", "FileWritten",
+                                        "FolderCreated"};
+    return Number(change.processId) + " " + kinds[change.kind] + " " + change.path;
+}
+
+std::string Text(const WinExecRecord& command)
+{
+    return Number(command.processId) + " WinExec " + Quote(command.commandLine.c_str());
+}
+
+bool operator==(const CallRecord& a, const CallRecord& b)
+{
+    return a.processId == b.processId && a.operation == b.operation && a.args == b.args &&
+           a.result == b.result && a.injected == b.injected;
+}
+
+bool operator==(const ChangeRecord& a, const ChangeRecord& b)
+{
+    return a.processId == b.processId && a.kind == b.kind && a.path == b.path;
+}
+
+bool operator==(const WinExecRecord& a, const WinExecRecord& b)
+{
+    return a.processId == b.processId && a.commandLine == b.commandLine;
+}
+
+std::ostream& operator<<(std::ostream& out, const CallRecord& call)
+{
+    return out << Text(call);
+}
+
+std::ostream& operator<<(std::ostream& out, const ChangeRecord& change)
+{
+    return out << Text(change);
+}
+
+std::ostream& operator<<(std::ostream& out, const WinExecRecord& command)
+{
+    return out << Text(command);
 }
 
 }  // namespace mem

@@ -80,7 +80,7 @@ WIN32_FIND_DATAA FindData(const std::string& name, const Node* node)
 
 HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
 {
-    Call c("FindFirstFileA", Quote(pattern));
+    Call c("FindFirstFileA", {Quote(pattern)});
     auto fail = [&](DWORD error) {
         c.Error(error);
         c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
@@ -127,7 +127,7 @@ HANDLE FindFirstFileA_(LPCSTR pattern, LPWIN32_FIND_DATAA found)
 
 BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found)
 {
-    Call c("FindNextFileA", Hex(reinterpret_cast<uintptr_t>(search)));
+    Call c("FindNextFileA", {Hex(reinterpret_cast<uintptr_t>(search))});
     ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
     if (!object) {
         return FALSE;
@@ -144,7 +144,7 @@ BOOL FindNextFileA_(HANDLE search, LPWIN32_FIND_DATAA found)
 
 BOOL FindClose_(HANDLE search)
 {
-    Call c("FindClose", Hex(reinterpret_cast<uintptr_t>(search)));
+    Call c("FindClose", {Hex(reinterpret_cast<uintptr_t>(search))});
     ObjectPtr object = OwnHandleOfKind(c, search, OBJ_FIND);
     if (!object) {
         return FALSE;
@@ -159,7 +159,7 @@ BOOL FindClose_(HANDLE search)
 // delete-pending, until they are closed.
 BOOL DeleteFileA_(LPCSTR path)
 {
-    Call c("DeleteFileA", Quote(path));
+    Call c("DeleteFileA", {Quote(path)});
     NodePtr node;
     DWORD error = LookupText(path, c.me, node);
     if (error != ERROR_SUCCESS) {
@@ -181,7 +181,7 @@ BOOL DeleteFileA_(LPCSTR path)
 
 BOOL SetCurrentDirectoryA_(LPCSTR path)
 {
-    Call c("SetCurrentDirectoryA", Quote(path));
+    Call c("SetCurrentDirectoryA", {Quote(path)});
     NodePtr folder;
     Path directory;
     DWORD error = LookupFolder(path, c.me, folder, directory);
@@ -194,7 +194,7 @@ BOOL SetCurrentDirectoryA_(LPCSTR path)
 
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
-    Call c("RemoveDirectoryA", Quote(path));
+    Call c("RemoveDirectoryA", {Quote(path)});
     Path resolved;
     NodePtr node;
     DWORD error = LookupFolder(path, c.me, node, resolved);
@@ -214,14 +214,14 @@ BOOL RemoveDirectoryA_(LPCSTR path)
             return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
         }
     }
-    Change(c.me->id, "FolderRemoved " + NodeText(node.get()));
+    Change(c.me->id, mem::FOLDER_REMOVED, NodeText(node.get()));
     RemoveNode(node.get());
     return c.Finish(TRUE, 0);
 }
 
 BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
 {
-    Call c("CopyFileA", Quote(existing) + ", " + Quote(target) + ", " + Number(failIfExists));
+    Call c("CopyFileA", {Quote(existing), Quote(target), Number(failIfExists)});
     NodePtr source;
     DWORD error = LookupText(existing, c.me, source);
     if (error != ERROR_SUCCESS) {
@@ -266,7 +266,7 @@ BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
         }
         existingTarget->content = source->content;
         existingTarget->readOnly = source->readOnly;
-        Change(c.me->id, "FileWritten " + NodeText(existingTarget.get()));
+        Change(c.me->id, mem::FILE_WRITTEN, NodeText(existingTarget.get()));
         return c.Finish(TRUE, 0);
     }
     NodePtr made = std::make_shared<Node>();
@@ -275,7 +275,7 @@ BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
     made->readOnly = source->readOnly;
     made->parent = folder;
     folder->children[Upper(made->name)] = made;
-    Change(c.me->id, "FileWritten " + NodeText(made.get()));
+    Change(c.me->id, mem::FILE_WRITTEN, NodeText(made.get()));
     return c.Finish(TRUE, 0);
 }
 
@@ -288,8 +288,8 @@ HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
 {
     (void)security;
     (void)templateFile;
-    Call c("CreateFileA", Quote(path) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
-                              Number(disposition) + ", " + Hex(flagsAndAttributes));
+    Call c("CreateFileA", {Quote(path), Hex(access), Hex(shareMode), Number(disposition),
+                           Hex(flagsAndAttributes)});
     auto fail = [&](DWORD error) {
         c.Error(error);
         c.Log("INVALID_HANDLE_VALUE (error " + Number(error) + ")");
@@ -338,7 +338,7 @@ HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
 BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
 {
     (void)owner;
-    Call c("SHGetSpecialFolderPathA", Hex(static_cast<uintptr_t>(csidl)) + ", " + Number(create));
+    Call c("SHGetSpecialFolderPathA", {Hex(static_cast<uintptr_t>(csidl)), Number(create)});
     auto done = [&](BOOL ok, DWORD error) {
         if (!ok) {
             c.Error(error);
@@ -369,7 +369,7 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
 // zero, the buffer untouched; 0 on failure.
 DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 {
-    Call c("GetTempPathA", Number(size));
+    Call c("GetTempPathA", {Number(size)});
     const std::string& temp = M().tempPath;
     if (temp.empty()) {
         c.Error(kErrorEnvVarNotFound);
@@ -387,7 +387,7 @@ DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 
 LPSTR lstrcatA_(LPSTR target, LPCSTR source)
 {
-    Call c("lstrcatA", Quote(target) + ", " + Quote(source));
+    Call c("lstrcatA", {Quote(target), Quote(source)});
     if (target == nullptr) {
         c.Log("NULL");
         return nullptr;

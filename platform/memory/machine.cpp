@@ -145,17 +145,17 @@ void ReportLocked(const std::string& message)
 // --- Calls ---------------------------------------------------------------------
 
 // One modelled call: holds the machine's lock and knows the calling process.
-Call::Call(const char* op, const std::string& arguments)
-    : lock(Mutex()), me(Self()), operation(op), args(arguments)
+Call::Call(const char* op, std::vector<std::string> arguments)
+    : lock(Mutex()), me(Self()), operation(op), args(std::move(arguments))
 {
     ++me->calls;
 }
 
 void Call::Log(const std::string& result)
 {
-    std::string line = Number(me->id) + " " + operation + "(" + args + ") -> " + result;
-    M().callLog.push_back(line);
-    M().timeline.push_back(line);
+    mem::CallRecord record = {me->id, operation, args, result, false};
+    M().timeline.push_back(mem::Text(record));
+    M().callLog.push_back(std::move(record));
 }
 
 // --- Failures injected by the layer over the model ---------------------------------
@@ -175,14 +175,10 @@ void LogInjected(const fault::InjectedCall& call)
     Lock lock(Mutex());
     Process* me = Self();
     ++me->calls;
-    std::string args;
-    for (size_t i = 0; i < call.args.size(); ++i) {
-        args += (i == 0 ? "" : ", ") + call.args[i];
-    }
-    std::string line = Number(me->id) + " " + call.operation + "(" + args + ") -> " + call.result +
-                       " [injected error " + Number(call.error) + "]";
-    M().callLog.push_back(line);
-    M().timeline.push_back(line);
+    mem::CallRecord record = {me->id, call.operation, call.args,
+                              call.result + " (error " + Number(call.error) + ")", true};
+    M().timeline.push_back(mem::Text(record));
+    M().callLog.push_back(std::move(record));
 }
 
 }  // namespace
@@ -201,9 +197,18 @@ BOOL Call::Finish(BOOL ok, DWORD error)
     return ok;
 }
 
-void Change(DWORD pid, const std::string& what)
+void Change(DWORD pid, mem::ChangeKind kind, const std::string& path)
 {
-    M().changes.push_back(Number(pid) + " " + what);
+    M().changes.push_back(mem::ChangeRecord{pid, kind, path});
+}
+
+std::string Joined(const std::vector<std::string>& args)
+{
+    std::string text;
+    for (size_t i = 0; i < args.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + args[i];
+    }
+    return text;
 }
 
 // --- The baton -------------------------------------------------------------------

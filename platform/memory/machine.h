@@ -210,12 +210,12 @@ struct Machine {
     std::deque<std::vector<mem::UserAction>> script;
     std::vector<mem::DialogRecord> dialogRecords;
     std::vector<std::shared_ptr<Dialog>> openDialogs;
-    std::vector<std::string> callLog;
+    std::vector<mem::CallRecord> callLog;
     // The calls and what happened between them (dialog keys, blocked
     // waits), for the dump.
     std::vector<std::string> timeline;
-    std::vector<std::string> changes;
-    std::vector<std::string> winExecCommands;
+    std::vector<mem::ChangeRecord> changes;
+    std::vector<mem::WinExecRecord> winExecCommands;
 };
 
 // Never destroyed: process threads that could not be ended (blocked for good
@@ -249,9 +249,9 @@ struct Call {
     std::unique_lock<std::mutex> lock;
     Process* me;
     const char* operation;
-    std::string args;
+    std::vector<std::string> args;
 
-    Call(const char* op, const std::string& arguments);
+    Call(const char* op, std::vector<std::string> arguments);
     void Log(const std::string& result);
 
     // Fails with a Windows error code as the last error.
@@ -264,7 +264,9 @@ struct Call {
 
 std::string BoolResult(BOOL result, const Process* p);
 // Notes what changed the machine, for mem::Changes.
-void Change(DWORD pid, const std::string& what);
+void Change(DWORD pid, mem::ChangeKind kind, const std::string& path);
+// Arguments as the call log shows them: "a, b, c".
+std::string Joined(const std::vector<std::string>& args);
 
 // --- The baton (machine.cpp) -------------------------------------------------------
 

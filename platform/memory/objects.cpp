@@ -133,7 +133,7 @@ ObjectPtr OwnHandleOfKind(Call& c, HANDLE handle, ObjectKind kind)
 // current process) closes without effect, as on Windows.
 BOOL CloseHandle_(HANDLE object)
 {
-    Call c("CloseHandle", Hex(reinterpret_cast<uintptr_t>(object)));
+    Call c("CloseHandle", {Hex(reinterpret_cast<uintptr_t>(object))});
     if (object == INVALID_HANDLE_VALUE) {
         c.Log("TRUE (pseudo handle)");
         return TRUE;
@@ -218,7 +218,7 @@ std::string HandleResult(HANDLE handle, const Process* p, bool created = false)
 HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
     (void)security;
-    Call c("CreateEventA", Number(manualReset) + ", " + Number(initialState) + ", " + Quote(name));
+    Call c("CreateEventA", {Number(manualReset), Number(initialState), Quote(name)});
     HANDLE handle = CreateNamed(c, OBJ_EVENT, name, manualReset != 0, initialState != 0, false);
     c.Log(HandleResult(handle, c.me, true));
     return handle;
@@ -227,7 +227,7 @@ HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL init
 // The access asked for is not checked; inheritance is not modelled.
 HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 {
-    Call c("OpenEventA", Hex(access) + ", " + Number(inherit) + ", " + Quote(name));
+    Call c("OpenEventA", {Hex(access), Number(inherit), Quote(name)});
     HANDLE handle = OpenNamed(c, OBJ_EVENT, name);
     c.Log(HandleResult(handle, c.me));
     return handle;
@@ -235,7 +235,7 @@ HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 
 BOOL SetEvent_(HANDLE event)
 {
-    Call c("SetEvent", Hex(reinterpret_cast<uintptr_t>(event)));
+    Call c("SetEvent", {Hex(reinterpret_cast<uintptr_t>(event))});
     ObjectPtr object = OwnHandleOfKind(c, event, OBJ_EVENT);
     if (!object) {
         return FALSE;
@@ -249,7 +249,7 @@ BOOL SetEvent_(HANDLE event)
 HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name)
 {
     (void)security;
-    Call c("CreateMutexA", Number(initialOwner) + ", " + Quote(name));
+    Call c("CreateMutexA", {Number(initialOwner), Quote(name)});
     HANDLE handle = CreateNamed(c, OBJ_MUTEX, name, false, false, initialOwner != 0);
     c.Log(HandleResult(handle, c.me, true));
     return handle;
@@ -257,7 +257,7 @@ HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR n
 
 HANDLE OpenMutexA_(DWORD access, BOOL inherit, LPCSTR name)
 {
-    Call c("OpenMutexA", Hex(access) + ", " + Number(inherit) + ", " + Quote(name));
+    Call c("OpenMutexA", {Hex(access), Number(inherit), Quote(name)});
     HANDLE handle = OpenNamed(c, OBJ_MUTEX, name);
     c.Log(HandleResult(handle, c.me));
     return handle;
@@ -281,8 +281,8 @@ const char* WaitResultText(DWORD result)
 // runs again when the object is signalled or its time is up.
 DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
 {
-    Call c("WaitForSingleObject", Hex(reinterpret_cast<uintptr_t>(object)) + ", " +
-                                      (milliseconds == INFINITE ? std::string("INFINITE") : Number(milliseconds)));
+    Call c("WaitForSingleObject", {Hex(reinterpret_cast<uintptr_t>(object)),
+                                   (milliseconds == INFINITE ? std::string("INFINITE") : Number(milliseconds))});
     auto done = [&](DWORD result) {
         c.Log(std::string(WaitResultText(result)) + " at " + Number(static_cast<long long>(M().clock)) + " ms" +
               (result == WAIT_FAILED ? " (error " + Number(c.me->lastError) + ")" : ""));
@@ -308,7 +308,7 @@ DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
     if (milliseconds == 0) {
         return done(WAIT_TIMEOUT);
     }
-    M().timeline.push_back(Number(c.me->id) + " WaitForSingleObject(" + c.args + ") blocks at " +
+    M().timeline.push_back(Number(c.me->id) + " WaitForSingleObject(" + Joined(c.args) + ") blocks at " +
                            Number(static_cast<long long>(M().clock)) + " ms");
     Process* me = c.me;
     me->waitKind = WAIT_FOR_OBJECT;

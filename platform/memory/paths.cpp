@@ -209,7 +209,7 @@ Node* MakeFolders(const Path& path, DWORD changedBy, bool logChanges)
             node->children[Upper(name)] = made;
             next = made.get();
             if (logChanges) {
-                Change(changedBy, "FolderCreated " + NodeText(next));
+                Change(changedBy, mem::FOLDER_CREATED, NodeText(next));
             }
         } else if (!next->dir) {
             return nullptr;
@@ -271,7 +271,7 @@ void FinishPendingDelete(Node* node, DWORD changedBy)
 {
     if (node->deletePending && node->opens.empty() && node->imageRefs == 0 &&
         !node->inUseElsewhere && node->parent != nullptr) {
-        Change(changedBy, "FileDeleted " + NodeText(node));
+        Change(changedBy, mem::FILE_DELETED, NodeText(node));
         RemoveNode(node);
     }
 }

@@ -185,7 +185,7 @@ Process* NewProcess(const Process* parent, const Path& image, const NodePtr& nod
 
 BOOL RestrictDllSearchToSystem_(void)
 {
-    Call c("RestrictDllSearchToSystem", "");
+    Call c("RestrictDllSearchToSystem", {});
     if (c.me->calls == 1) {
         c.me->restrictedDllSearchFirst = true;
     }
@@ -195,7 +195,7 @@ BOOL RestrictDllSearchToSystem_(void)
 
 LPSTR GetCommandLineA_(void)
 {
-    Call c("GetCommandLineA", "");
+    Call c("GetCommandLineA", {});
     c.Log(Quote(c.me->commandBuffer.c_str()));
     return &c.me->commandBuffer[0];
 }
@@ -203,14 +203,14 @@ LPSTR GetCommandLineA_(void)
 // Code page 1252: there are no lead bytes.
 BOOL IsDBCSLeadByte_(BYTE testChar)
 {
-    Call c("IsDBCSLeadByte", Hex(testChar));
+    Call c("IsDBCSLeadByte", {Hex(testChar)});
     c.Log("FALSE");
     return FALSE;
 }
 
 HMODULE GetModuleHandleA_(LPCSTR moduleName)
 {
-    Call c("GetModuleHandleA", Quote(moduleName));
+    Call c("GetModuleHandleA", {Quote(moduleName)});
     bool own = moduleName == nullptr;
     if (!own) {
         // Only the process's own image is loaded in the model.
@@ -231,7 +231,7 @@ HMODULE GetModuleHandleA_(LPCSTR moduleName)
 // and its zero, and size is returned with ERROR_INSUFFICIENT_BUFFER.
 DWORD GetModuleFileNameA_(HMODULE module, LPSTR fileName, DWORD size)
 {
-    Call c("GetModuleFileNameA", Hex(reinterpret_cast<uintptr_t>(module)) + ", " + Number(size));
+    Call c("GetModuleFileNameA", {Hex(reinterpret_cast<uintptr_t>(module)), Number(size)});
     if (module != nullptr && module != c.me->instance) {
         c.Error(kErrorModNotFound);
         c.Log("0");
@@ -296,9 +296,8 @@ BOOL CreateProcessA_(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRI
     (void)threadSecurity;
     (void)environment;
     (void)startupInfo;
-    Call c("CreateProcessA", Quote(applicationName) + ", " + Quote(commandLine) + ", " +
-                                 Number(inheritHandles) + ", " + Hex(creationFlags) + ", " +
-                                 Quote(currentDirectory));
+    Call c("CreateProcessA", {Quote(applicationName), Quote(commandLine), Number(inheritHandles),
+                              Hex(creationFlags), Quote(currentDirectory)});
     auto done = [&](BOOL ok, DWORD error) {
         if (!ok) {
             c.Error(error);
@@ -331,7 +330,7 @@ BOOL CreateProcessA_(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRI
 // (2: no program found), else 0.
 UINT WinExec_(LPCSTR commandLine, UINT showCommand)
 {
-    Call c("WinExec", Quote(commandLine) + ", " + Number(showCommand));
+    Call c("WinExec", {Quote(commandLine), Number(showCommand)});
     auto done = [&](UINT result) {
         c.Log(Number(result));
         return result;
@@ -340,7 +339,7 @@ UINT WinExec_(LPCSTR commandLine, UINT showCommand)
         c.Error(ERROR_INVALID_PARAMETER);
         return done(0);
     }
-    M().winExecCommands.push_back(commandLine);
+    M().winExecCommands.push_back(mem::WinExecRecord{c.me->id, commandLine});
     Process* child = nullptr;
     DWORD error = StartProgram(c, nullptr, commandLine, nullptr, true, child);
     if (error != ERROR_SUCCESS) {

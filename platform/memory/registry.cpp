@@ -171,8 +171,7 @@ LONG OpenKey(Call& c, HKEY root, LPCSTR subKey, REGSAM access, PHKEY result, boo
 
 LONG RegOpenKeyExA_(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
-    Call c("RegOpenKeyExA", RootText(root) + ", " + Quote(subKey) + ", " + Number(options) + ", " +
-                                Hex(access));
+    Call c("RegOpenKeyExA", {RootText(root), Quote(subKey), Number(options), Hex(access)});
     LONG error = OpenKey(c, root, subKey, access & ~kMaximumAllowed, result, (access & kMaximumAllowed) != 0);
     c.Log(error == ERROR_SUCCESS ? "0 " + Hex(reinterpret_cast<uintptr_t>(*result)) : Number(error));
     return error;
@@ -183,7 +182,7 @@ LONG RegOpenKeyExA_(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKE
 // as the real call does.
 LONG RegOpenKeyA_(HKEY root, LPCSTR subKey, PHKEY result)
 {
-    Call c("RegOpenKeyA", RootText(root) + ", " + Quote(subKey));
+    Call c("RegOpenKeyA", {RootText(root), Quote(subKey)});
     LONG error;
     if (result != nullptr && (subKey == nullptr || subKey[0] == '\0')) {
         KeyPtr key;
@@ -205,8 +204,8 @@ LONG RegOpenKeyA_(HKEY root, LPCSTR subKey, PHKEY result)
 LONG RegQueryValueExA_(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                        LPDWORD dataSize)
 {
-    Call c("RegQueryValueExA", RootText(key) + ", " + Quote(valueName) + ", " +
-                                   (dataSize ? Number(*dataSize) : std::string("NULL")));
+    Call c("RegQueryValueExA", {RootText(key), Quote(valueName),
+                                (dataSize ? Number(*dataSize) : std::string("NULL"))});
     auto done = [&](LONG error) {
         c.Log(Number(error) + (dataSize ? " size " + Number(*dataSize) : std::string()));
         return error;
@@ -250,7 +249,7 @@ LONG RegQueryValueExA_(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD typ
 
 LONG RegCloseKey_(HKEY key)
 {
-    Call c("RegCloseKey", RootText(key));
+    Call c("RegCloseKey", {RootText(key)});
     int index = 0;
     if (IsRoot(key, index)) {
         c.Log("0");
@@ -270,7 +269,7 @@ LONG RegCloseKey_(HKEY key)
 // ERROR_KEY_DELETED.
 LONG RegDeleteKeyA_(HKEY root, LPCSTR subKey)
 {
-    Call c("RegDeleteKeyA", RootText(root) + ", " + Quote(subKey));
+    Call c("RegDeleteKeyA", {RootText(root), Quote(subKey)});
     auto done = [&](LONG error) {
         c.Log(Number(error));
         return error;
@@ -292,7 +291,7 @@ LONG RegDeleteKeyA_(HKEY root, LPCSTR subKey)
     if (key->parent == nullptr || key->isProtected || !key->subkeys.empty()) {
         return done(ERROR_ACCESS_DENIED);
     }
-    Change(c.me->id, "KeyDeleted " + KeyText(key.get()));
+    Change(c.me->id, mem::KEY_DELETED, KeyText(key.get()));
     key->parent->subkeys.erase(Upper(key->name));
     key->parent = nullptr;
     key->deleted = true;

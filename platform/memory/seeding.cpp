@@ -317,19 +317,19 @@ bool NamedObjectExists(const std::string& name)
     return M().named.count(name) != 0;
 }
 
-std::vector<std::string> CallLog()
+std::vector<CallRecord> CallLog()
 {
     Lock lock(Mutex());
     return M().callLog;
 }
 
-std::vector<std::string> WinExecCommands()
+std::vector<WinExecRecord> WinExecCommands()
 {
     Lock lock(Mutex());
     return M().winExecCommands;
 }
 
-std::vector<std::string> Changes()
+std::vector<ChangeRecord> Changes()
 {
     Lock lock(Mutex());
     return M().changes;

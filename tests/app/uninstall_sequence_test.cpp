@@ -47,16 +47,18 @@ protected:
         return mem::ProcessRecord();
     }
 
-    // Index of the first change that mentions this text.
-    static size_t ChangeIndex(const std::string& text)
+    // Index of the first change of this kind whose path ends with this text.
+    static size_t ChangeIndex(mem::ChangeKind kind, const std::string& pathEnd)
     {
-        const std::vector<std::string> changes = mem::Changes();
+        const std::vector<mem::ChangeRecord> changes = mem::Changes();
         for (size_t i = 0; i < changes.size(); ++i) {
-            if (changes[i].find(text) != std::string::npos) {
+            const std::string& path = changes[i].path;
+            if (changes[i].kind == kind && path.size() >= pathEnd.size() &&
+                path.compare(path.size() - pathEnd.size(), pathEnd.size(), pathEnd) == 0) {
                 return i;
             }
         }
-        ADD_FAILURE() << "no change mentions " << text << "\n" << mem::Dump();
+        ADD_FAILURE() << "no change " << kind << " of ..." << pathEnd << "\n" << mem::Dump();
         return changes.size();
     }
 
@@ -102,11 +104,11 @@ TEST_F(UninstallSequenceTest, YesRemovesFilesEntryShortcutsThenReportsThenHandsO
         const DWORD id = Run({{{mem::CLICK, IDOK, 0}}, closing});
         SCOPED_TRACE(testing::Message() << "closing action " << closing[0].kind);
 
-        const size_t files = ChangeIndex("FileDeleted C:\\Program Files\\Quillmere\\Quillmere.exe");
-        const size_t entry = ChangeIndex("KeyDeleted");
-        const size_t shortcut = ChangeIndex("FileDeleted " + options_.desktop + "\\Quillmere.lnk");
-        const size_t group = ChangeIndex("FolderRemoved " + options_.programs + "\\Quillmere");
-        const size_t copy = ChangeIndex("suicide.exe");
+        const size_t files = ChangeIndex(mem::FILE_DELETED, "C:\\Program Files\\Quillmere\\Quillmere.exe");
+        const size_t entry = ChangeIndex(mem::KEY_DELETED, "");
+        const size_t shortcut = ChangeIndex(mem::FILE_DELETED, options_.desktop + "\\Quillmere.lnk");
+        const size_t group = ChangeIndex(mem::FOLDER_REMOVED, options_.programs + "\\Quillmere");
+        const size_t copy = ChangeIndex(mem::FILE_WRITTEN, "suicide.exe");
         EXPECT_LT(files, entry);
         EXPECT_LT(entry, shortcut);
         EXPECT_LT(shortcut, group);

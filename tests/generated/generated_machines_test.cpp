@@ -227,8 +227,8 @@ TEST_F(GeneratedMachinesTest, RemoveOnlyTheProductAndAllOfItThatCanGo)
             }
             if (count == 1) {  // a rerun: every call, not only the dump's last ones
                 message << "all calls:\n";
-                for (const std::string& call : mem::CallLog()) {
-                    message << "  " << call << "\n";
+                for (const mem::CallRecord& call : mem::CallLog()) {
+                    message << "  " << mem::Text(call) << "\n";
                 }
             }
             if (failed <= 25) {

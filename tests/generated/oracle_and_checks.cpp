@@ -80,31 +80,6 @@ bool FolderLookupWorks(const Tree& tree, const std::string& path, FolderState st
     return state == FOLDER_THERE && path.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(path));
 }
 
-struct LogLine {
-    DWORD pid = 0;
-    std::string operation;
-    std::string args;
-    std::string result;
-    bool injected = false;
-};
-
-LogLine ParseCall(const std::string& line)
-{
-    LogLine call;
-    const size_t space = line.find(' ');
-    const size_t open = line.find('(');
-    const size_t arrow = line.rfind(") -> ");
-    if (space == std::string::npos || open == std::string::npos || arrow == std::string::npos) {
-        return call;
-    }
-    call.pid = static_cast<DWORD>(std::strtoul(line.c_str(), nullptr, 10));
-    call.operation = line.substr(space + 1, open - space - 1);
-    call.args = line.substr(open + 1, arrow - open - 1);
-    call.result = line.substr(arrow + 5);
-    call.injected = call.result.find("[injected error") != std::string::npos;
-    return call;
-}
-
 std::string Unquote(const std::string& text)
 {
     const size_t first = text.find('"');
@@ -241,7 +216,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
 Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
 {
     Excuses excuses;
-    const std::vector<std::string> log = mem::CallLog();
+    const std::vector<mem::CallRecord> log = mem::CallLog();
     std::map<DWORD, WinPath> cwdOf;
     for (const mem::ProcessRecord& process : mem::Processes()) {
         cwdOf[process.id] = Resolve(process.currentDirectory);
@@ -252,42 +227,39 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
             excuses.keys.insert(child->key);
         }
     };
-    for (const std::string& line : log) {
-        const LogLine call = ParseCall(line);
+    for (const mem::CallRecord& call : log) {
         if (!call.injected) {
             continue;
         }
         excuses.any = true;
-        excuses.what = line;
+        excuses.what = mem::Text(call);
         const std::string& op = call.operation;
         if (op == "RestrictDllSearchToSystem" || op == "IsDBCSLeadByte" || op == "FindClose" ||
             op == "RegCloseKey" || op == "WinExec") {
             continue;
         }
         if (op == "DeleteFileA") {
-            const WinPath path = Resolve(Unquote(call.args), cwdOf[call.pid]);
+            const WinPath path = Resolve(Unquote(call.args[0]), cwdOf[call.processId]);
             excuses.keys.insert(path.Key());
             excuses.keys.insert(path.Parent().Key());
         } else if (op == "RemoveDirectoryA") {
-            excuses.keys.insert(Resolve(Unquote(call.args), cwdOf[call.pid]).Key());
+            excuses.keys.insert(Resolve(Unquote(call.args[0]), cwdOf[call.processId]).Key());
         } else if (op == "FindFirstFileA") {
-            excuseFolder(PatternFolder(Unquote(call.args), cwdOf[call.pid]));
+            excuseFolder(PatternFolder(Unquote(call.args[0]), cwdOf[call.processId]));
         } else if (op == "FindNextFileA") {
             // The search that handle (the first argument) belongs to.
-            const std::string handle = call.args.substr(0, call.args.find(','));
-            for (const std::string& earlier : log) {
-                const LogLine first = ParseCall(earlier);
-                if (first.operation == "FindFirstFileA" && first.pid == call.pid &&
+            const std::string& handle = call.args[0];
+            for (const mem::CallRecord& first : log) {
+                if (first.operation == "FindFirstFileA" && first.processId == call.processId &&
                     first.result.compare(0, handle.size() + 1, handle + " ") == 0) {
-                    excuseFolder(PatternFolder(Unquote(first.args), cwdOf[call.pid]));
+                    excuseFolder(PatternFolder(Unquote(first.args[0]), cwdOf[call.processId]));
                 }
             }
         } else if (op == "RegDeleteKeyA") {
             excuses.key = true;
         } else if (op == "SHGetSpecialFolderPathA") {
             // An injected call lists every argument: owner, path, csidl, create.
-            const size_t third = call.args.find(", ", call.args.find(", ") + 2) + 2;
-            const unsigned long csidl = std::strtoul(call.args.c_str() + third, nullptr, 10);
+            const unsigned long csidl = std::strtoul(call.args[2].c_str(), nullptr, 10);
             if (csidl == CSIDL_DESKTOPDIRECTORY) {
                 excuses.keys.insert(legit.shortcut.Key());
             } else {
@@ -304,23 +276,20 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
 // key that is not the product's is still there.
 void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::string>& problems)
 {
-    for (const std::string& change : mem::Changes()) {
-        const size_t space = change.find(' ');
-        const size_t space2 = change.find(' ', space + 1);
-        const std::string what = change.substr(space + 1, space2 - space - 1);
-        const std::string target = change.substr(space2 + 1);
+    for (const mem::ChangeRecord& change : mem::Changes()) {
+        const std::string& target = change.path;
         bool allowed = false;
-        if (what == "FileDeleted") {
+        if (change.kind == mem::FILE_DELETED) {
             allowed = MayDeleteFile(legit, Resolve(target));
-        } else if (what == "FolderRemoved") {
+        } else if (change.kind == mem::FOLDER_REMOVED) {
             allowed = MayRemoveFolder(legit, Resolve(target));
-        } else if (what == "KeyDeleted") {
+        } else if (change.kind == mem::KEY_DELETED) {
             allowed = UpperAscii(target) == UpperAscii(std::string("HKLM\\") + kUninstallKey);
-        } else if (what == "FileWritten") {
+        } else if (change.kind == mem::FILE_WRITTEN) {
             allowed = legit.hasTempCopy && Resolve(target) == legit.tempCopy;
         }
         if (!allowed) {
-            problems.push_back("unsafe: " + change);
+            problems.push_back("unsafe: " + mem::Text(change));
         }
     }
     for (const Item& item : m.tree.Items()) {
@@ -360,9 +329,9 @@ Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
         return NOT_JUDGED;
     }
     if (expected.declined) {
-        const std::vector<std::string> changes = mem::Changes();
+        const std::vector<mem::ChangeRecord> changes = mem::Changes();
         if (!changes.empty()) {
-            problems.push_back("declined, yet changed: " + changes.front());
+            problems.push_back("declined, yet changed: " + mem::Text(changes.front()));
         }
         return excuses.any ? JUDGED_EXCUSED : JUDGED_WHOLE;
     }

@@ -173,7 +173,7 @@ TEST_F(MemoryPlatformTest, DeleteFileFailsWithWindowsErrorCodes)
 
     W().CloseHandle(open);
     EXPECT_TRUE(Delete("C:\\D\\open.txt"));
-    EXPECT_EQ(mem::Changes(), (std::vector<std::string>{"1 FileDeleted C:\\D\\open.txt"}));
+    EXPECT_EQ(mem::Changes(), (std::vector<mem::ChangeRecord>{{1, mem::FILE_DELETED, "C:\\D\\open.txt"}}));
 }
 
 TEST_F(MemoryPlatformTest, FileOpenSharingDeletionIsDeletedWhenItsLastHandleCloses)
@@ -278,7 +278,7 @@ TEST_F(MemoryPlatformTest, DeleteOnCloseWaitsForTheRunningImage)
     W().SetEvent(release);
     W().WaitForSingleObject(process, INFINITE);
     EXPECT_FALSE(mem::FileExists("C:\\T\\copy.exe")) << mem::Dump();
-    EXPECT_EQ(mem::Changes().back(), "2 FileDeleted C:\\T\\copy.exe");
+    EXPECT_EQ(mem::Changes().back(), (mem::ChangeRecord{2, mem::FILE_DELETED, "C:\\T\\copy.exe"}));
 }
 
 // --- Registry -----------------------------------------------------------------
@@ -353,8 +353,9 @@ TEST_F(MemoryPlatformTest, DeletesOnlyAnExistingKeyWithoutSubkeys)
     EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\vendor\\product\\SUB"), ERROR_SUCCESS);
     EXPECT_EQ(W().RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product"), ERROR_SUCCESS);
     EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor"));
-    EXPECT_EQ(mem::Changes(), (std::vector<std::string>{"1 KeyDeleted HKLM\\SOFTWARE\\Vendor\\Product\\Sub",
-                                                        "1 KeyDeleted HKLM\\SOFTWARE\\Vendor\\Product"}));
+    EXPECT_EQ(mem::Changes(),
+              (std::vector<mem::ChangeRecord>{{1, mem::KEY_DELETED, "HKLM\\SOFTWARE\\Vendor\\Product\\Sub"},
+                                              {1, mem::KEY_DELETED, "HKLM\\SOFTWARE\\Vendor\\Product"}}));
 }
 
 TEST_F(MemoryPlatformTest, KeyIsQueriedOnlyThroughAHandleOpenedForIt)
@@ -375,7 +376,7 @@ TEST_F(MemoryPlatformTest, SpecialFolderIsGivenOnlyWhenItExists)
     EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE)) << "missing";
     EXPECT_TRUE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, TRUE));
     EXPECT_EQ(std::string(path), "C:\\Users\\Alice\\Desktop");
-    EXPECT_EQ(mem::Changes().back(), "1 FolderCreated C:\\Users\\Alice\\Desktop");
+    EXPECT_EQ(mem::Changes().back(), (mem::ChangeRecord{1, mem::FOLDER_CREATED, "C:\\Users\\Alice\\Desktop"}));
     mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
     EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE));
 }

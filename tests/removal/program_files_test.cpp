@@ -29,8 +29,8 @@ protected:
 
     static bool Searched()
     {
-        for (const std::string& call : mem::CallLog()) {
-            if (call.find("FindFirstFileA") != std::string::npos) {
+        for (const mem::CallRecord& call : mem::CallLog()) {
+            if (call.operation == "FindFirstFileA") {
                 return true;
             }
         }

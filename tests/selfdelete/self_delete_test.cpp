@@ -49,12 +49,12 @@ protected:
         return children;
     }
 
-    // "Name" of each call in the log, as "pid Name".
+    // Each call in the log, as "pid Name".
     static std::vector<std::string> Calls()
     {
         std::vector<std::string> calls;
-        for (const std::string& line : mem::CallLog()) {
-            calls.push_back(line.substr(0, line.find('(')));
+        for (const mem::CallRecord& call : mem::CallLog()) {
+            calls.push_back(std::to_string(call.processId) + " " + call.operation);
         }
         return calls;
     }
@@ -125,8 +125,7 @@ TEST_F(SelfDeleteTest, BothSidesKeepTheProtocolsOrder)
     EXPECT_LT(set, letGo) << "the uninstall role waited for the copy to report";
     EXPECT_LT(letGo, deleted) << "the copy deleted while the uninstall role ran";
     // The copy's wait ended by the uninstall role's end: the mutex abandoned.
-    EXPECT_NE(mem::CallLog()[childWait].find("-> WAIT_ABANDONED"), std::string::npos)
-        << mem::CallLog()[childWait];
+    EXPECT_EQ(mem::CallLog()[childWait].result.rfind("WAIT_ABANDONED", 0), 0u) << mem::CallLog()[childWait];
 }
 
 TEST_F(SelfDeleteTest, CopyIsQuotedAndTheUninstallerPathIsTheWholeTail)
@@ -224,8 +223,8 @@ TEST_F(SelfDeleteTest, CleanupRoleWithoutAnInstallDirectoryRemovesNoFolder)
     mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
     mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\nothing.txt", "C:\\Empty");
     mem::RunUntilAllEnded();
-    for (const std::string& call : mem::CallLog()) {
-        EXPECT_EQ(call.find("RemoveDirectoryA"), std::string::npos) << call;
+    for (const mem::CallRecord& call : mem::CallLog()) {
+        EXPECT_NE(call.operation, "RemoveDirectoryA") << call;
     }
 }
 

@@ -73,7 +73,7 @@ TEST_F(DialogsTest, CompletionYesEnterAndAltYOpenThePageBeforeClosing)
         EXPECT_EQ(Show(IDD_REMOVE_COMPLETED, CompletedDlgProc, answer), IDOK);
         ++opened;
         ASSERT_EQ(mem::WinExecCommands().size(), opened) << "action " << answer[0].kind;
-        EXPECT_EQ(mem::WinExecCommands().back(),
+        EXPECT_EQ(mem::WinExecCommands().back().commandLine,
                   "\"C:\\Browser\\browse.exe\" " + std::string(facts::kFeedbackUrl));
     }
 }

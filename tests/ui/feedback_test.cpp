@@ -39,7 +39,14 @@ protected:
         mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", type, bytes);
     }
 
-    static std::vector<std::string> Started() { return mem::WinExecCommands(); }
+    static std::vector<std::string> Started()
+    {
+        std::vector<std::string> lines;
+        for (const mem::WinExecRecord& command : mem::WinExecCommands()) {
+            lines.push_back(command.commandLine);
+        }
+        return lines;
+    }
 };
 
 TEST_P(FeedbackPageTest, StartsTheBrowserWithThePageAddress)
