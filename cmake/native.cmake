@@ -54,6 +54,17 @@ if(UNINSTALLER_WINDOWS_BUILDS)
             INSTALL_COMMAND ""
             USES_TERMINAL_BUILD ON)
     endforeach()
+    # The contract suite as a Windows program, run under Wine by a test.
+    ExternalProject_Add(contract_windows
+        SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/contract
+        BINARY_DIR ${CMAKE_BINARY_DIR}/contract-windows
+        CMAKE_ARGS
+            -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64-posix.cmake
+            -DCMAKE_BUILD_TYPE=Release
+        BUILD_ALWAYS ON
+        INSTALL_COMMAND ""
+        USES_TERMINAL_BUILD ON)
+    set(CONTRACT_TESTS_EXE ${CMAKE_BINARY_DIR}/contract-windows/contract_tests.exe)
     set(UNINSTALLER_EXE_32 ${CMAKE_BINARY_DIR}/i686/Uninstall.exe)
     set(UNINSTALLER_EXE_64 ${CMAKE_BINARY_DIR}/x86_64/Uninstall.exe)
     include(cmake/system_tests.cmake)

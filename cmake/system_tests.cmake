@@ -20,6 +20,12 @@ set_tests_properties(wine_end_to_end PROPERTIES
     LABELS "wine" RUN_SERIAL ON TIMEOUT 2400
     ENVIRONMENT "UNINSTALLER_EXE=${UNINSTALLER_EXE_64}")
 
+# The contract suite on the real calls: its Windows build in a throwaway Wine
+# prefix. (The same cases run on the model among the unit tests.)
+add_test(NAME contract_wine
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/contract/run_under_wine.sh ${CONTRACT_TESTS_EXE})
+set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600)
+
 # The unit tests and the generated machines again under ASan and UBSan.
 add_test(NAME unit_tests_sanitized
     COMMAND ${CMAKE_SOURCE_DIR}/tools/sanitized_tests.sh ${CMAKE_BINARY_DIR}/sanitized)

@@ -1,0 +1,163 @@
+// The contract fixture on the in-memory model: seeding and reading back with
+// the mem:: calls, the child program registered as a model program.
+#include <algorithm>
+#include <vector>
+
+#include "platform/memory_platform.h"
+#include "tests/contract/fixture.h"
+
+namespace contract {
+
+namespace {
+
+const char ROOT[] = "C:\\contract\\";
+const char SCRATCH_KEY[] = "Software\\Korrindal Contract";
+const char CHILD_IMAGE[] = "MZ image of the contract suite's child";
+
+std::vector<ChildReport>& Reports()
+{
+    static std::vector<ChildReport> reports;
+    return reports;
+}
+
+}  // namespace
+
+bool OnModel()
+{
+    return true;
+}
+
+void SetUpMachine()
+{
+    mem::SetFailureReporter([](const std::string& message) { ADD_FAILURE() << message; });
+    mem::Reset();
+    mem::AddFolder(ROOT);
+    mem::AddKey(HKEY_CURRENT_USER, SCRATCH_KEY);
+    mem::RegisterProgram(CHILD_IMAGE, [] { return ChildMain(); });
+    Reports().clear();
+}
+
+void TearDownMachine()
+{
+    // A child still waiting would run on into the next case's machine.
+    mem::RunUntilAllEnded();
+}
+
+std::string Root()
+{
+    return ROOT;
+}
+
+std::string At(const std::string& relative)
+{
+    return Root() + relative;
+}
+
+DWORD LastError()
+{
+    return mem::LastError();
+}
+
+void SeedFolder(const std::string& relative)
+{
+    mem::AddFolder(At(relative));
+}
+
+void SeedFile(const std::string& relative, const std::string& content)
+{
+    mem::AddFile(At(relative), content);
+}
+
+void SeedReadOnly(const std::string& relative, bool readOnly)
+{
+    mem::SetReadOnly(At(relative), readOnly);
+}
+
+void SeedFolderLink(const std::string& relative, const std::string& target)
+{
+    (void)relative;
+    (void)target;
+    ADD_FAILURE() << "the model has no folder links";
+}
+
+Kind Exists(const std::string& relative)
+{
+    if (mem::FolderExists(At(relative))) {
+        return FOLDER;
+    }
+    return mem::FileExists(At(relative)) ? FILE : NOTHING;
+}
+
+std::string Content(const std::string& relative)
+{
+    return mem::FileContent(At(relative));
+}
+
+HKEY ScratchRoot()
+{
+    return HKEY_CURRENT_USER;
+}
+
+std::string ScratchKey()
+{
+    return SCRATCH_KEY;
+}
+
+std::string KeyAt(const std::string& relative)
+{
+    return ScratchKey() + "\\" + relative;
+}
+
+void SeedKey(const std::string& relative)
+{
+    mem::AddKey(ScratchRoot(), KeyAt(relative));
+}
+
+void SeedValue(const std::string& relative, const std::string& name, DWORD type,
+               const std::string& bytes)
+{
+    mem::SetValue(ScratchRoot(), KeyAt(relative), name, type, bytes);
+}
+
+bool KeyExists(const std::string& relative)
+{
+    return mem::KeyExists(ScratchRoot(), KeyAt(relative));
+}
+
+void SeedSystemFolders()
+{
+    mem::AddFolder("C:\\Users\\Contract\\AppData\\Local\\Temp");
+    mem::SetTempPath("C:\\Users\\Contract\\AppData\\Local\\Temp\\");
+    mem::AddFolder("C:\\Users\\Contract\\Desktop");
+    mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, "C:\\Users\\Contract\\Desktop");
+}
+
+std::string SeedChildImage(const std::string& relative)
+{
+    mem::AddFile(At(relative), CHILD_IMAGE);
+    return At(relative);
+}
+
+ChildReport LastChildReport()
+{
+    EXPECT_FALSE(Reports().empty()) << "no child wrote a report";
+    return Reports().empty() ? ChildReport() : Reports().back();
+}
+
+// The model keeps each process's current directory in its record; the child
+// is the latest live process started with this command line.
+void WriteChildReport(const char* commandLine)
+{
+    ChildReport report;
+    report.commandLine = commandLine;
+    std::vector<mem::ProcessRecord> processes = mem::Processes();
+    for (auto p = processes.rbegin(); p != processes.rend(); ++p) {
+        if (!p->ended && p->commandLine == report.commandLine) {
+            report.currentDirectory = p->currentDirectory;
+            break;
+        }
+    }
+    Reports().push_back(report);
+}
+
+}  // namespace contract
