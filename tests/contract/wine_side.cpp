@@ -82,6 +82,21 @@ bool AwaitPath(const std::string& path, bool there)
     return false;
 }
 
+// The path as a wide \\?\ path, which no length limit of the ANSI calls
+// applies to: the fixture seeds names the cases' calls could not make.
+std::wstring Long(const std::string& path)
+{
+    WCHAR wide[1024];
+    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 1024);
+    EXPECT_GT(length, 0) << path;
+    return L"\\\\?\\" + std::wstring(wide);
+}
+
+DWORD AttributesOf(const std::string& path)
+{
+    return GetFileAttributesW(Long(path).c_str());
+}
+
 // Wine splits a host program's command line by the Windows rules.
 std::string Quoted(const std::string& text)
 {
@@ -144,7 +159,7 @@ void SeedFolder(const std::string& relative)
     std::string path = At(relative);
     for (size_t i = g_root.size(); i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '\\') {
-            CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+            CreateDirectoryW(Long(path.substr(0, i)).c_str(), NULL);
         }
     }
     ASSERT_EQ(Exists(relative), FOLDER) << path;
@@ -156,7 +171,7 @@ void SeedFile(const std::string& relative, const std::string& content)
     if (slash != std::string::npos) {
         SeedFolder(relative.substr(0, slash));
     }
-    HANDLE file = CreateFileA(At(relative).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(Long(At(relative)).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << At(relative) << " error " << GetLastError();
     DWORD written = 0;
@@ -167,11 +182,11 @@ void SeedFile(const std::string& relative, const std::string& content)
 
 void SeedReadOnly(const std::string& relative, bool readOnly)
 {
-    DWORD attributes = GetFileAttributesA(At(relative).c_str());
+    DWORD attributes = AttributesOf(At(relative));
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << At(relative);
     attributes = readOnly ? attributes | FILE_ATTRIBUTE_READONLY
                           : attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(SetFileAttributesA(At(relative).c_str(), attributes));
+    ASSERT_TRUE(SetFileAttributesW(Long(At(relative)).c_str(), attributes));
 }
 
 void SeedFolderLink(const std::string& relative, const std::string& target)
@@ -184,7 +199,7 @@ void SeedFolderLink(const std::string& relative, const std::string& target)
 
 Kind Exists(const std::string& relative)
 {
-    DWORD attributes = GetFileAttributesA(At(relative).c_str());
+    DWORD attributes = AttributesOf(At(relative));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return NOTHING;
     }

@@ -74,16 +74,6 @@ protected:
 
 // --- Files and folders ------------------------------------------------------
 
-TEST_F(MemoryPlatformTest, NamesMatchWhateverTheirCaseAndKeepTheirOwn)
-{
-    mem::AddFile("C:\\Program Files\\Quillmere\\Quillmere.EXE", "x");
-    EXPECT_TRUE(mem::FileExists("c:\\PROGRAM FILES\\quillmere\\quillmere.exe"));
-    EXPECT_EQ(List("C:\\program files\\QUILLMERE\\*.*"),
-              (std::vector<std::string>{".", "..", "Quillmere.EXE"}));
-    EXPECT_TRUE(Delete("c:/program files//quillmere/./x/../QUILLMERE.exe"));
-    EXPECT_FALSE(mem::FileExists("C:\\Program Files\\Quillmere\\Quillmere.EXE"));
-}
-
 TEST_F(MemoryPlatformTest, ResolvesRelativePathsAgainstTheCurrentDirectory)
 {
     mem::AddFile("C:\\Work\\a.txt");
@@ -96,189 +86,35 @@ TEST_F(MemoryPlatformTest, ResolvesRelativePathsAgainstTheCurrentDirectory)
     EXPECT_TRUE(Delete("C:\\Work\\..\\Work\\a.txt"));
 }
 
-TEST_F(MemoryPlatformTest, PathsOf260BytesAreTooLongForTheAnsiCalls)
-{
-    std::string path = "C:\\" + std::string(256, 'a');  // 259 bytes: fits
-    mem::AddFile(path);
-    mem::AddFile(path + "b");
-    EXPECT_TRUE(Delete(path));
-    EXPECT_FALSE(Delete(path + "b"));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_TRUE(mem::FileExists(path + "b"));
-}
-
+// The contract cases compare listings as sets; the model lists in NTFS's
+// order, dot entries first.
 TEST_F(MemoryPlatformTest, SearchListsDotEntriesFirstThenNamesSortedWithoutCase)
 {
     mem::AddFile("C:\\F\\beta.txt");
     mem::AddFile("C:\\F\\Alpha");
     mem::AddFolder("C:\\F\\Gamma");
-    mem::AddFile("C:\\root.txt");
     EXPECT_EQ(List("C:\\F\\*.*"), (std::vector<std::string>{".", "..", "Alpha", "beta.txt", "Gamma"}));
-    EXPECT_EQ(List("C:\\F\\*.txt"), (std::vector<std::string>{"beta.txt"}));
-    EXPECT_EQ(List("C:\\F\\?amm?"), (std::vector<std::string>{"Gamma"}));
-    EXPECT_EQ(List("C:\\*.*"), (std::vector<std::string>{"F", "root.txt"})) << "no dots at a root";
-
-    WIN32_FIND_DATAA found;
-    HANDLE search = W().FindFirstFileA("C:\\F\\Gamma", &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    W().FindClose(search);
-    mem::SetReadOnly("C:\\F\\Alpha");
-    search = W().FindFirstFileA("C:\\F\\alpha", &found);
-    EXPECT_EQ(found.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    W().FindClose(search);
-    EXPECT_EQ(mem::OpenHandleCount(), 0u);
 }
 
-TEST_F(MemoryPlatformTest, SearchFailsAsWindowsReportsIt)
+TEST_F(MemoryPlatformTest, SearchGoesOnOnlyFromAHandleOfItsOwn)
 {
-    mem::AddFolder("C:\\Empty");
     WIN32_FIND_DATAA found;
-    EXPECT_EQ(W().FindFirstFileA("C:\\Missing\\*.*", &found), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(W().FindFirstFileA("C:\\Empty\\*.txt", &found), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(W().FindNextFileA(reinterpret_cast<HANDLE>(0x1234), &found));
     EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(MemoryPlatformTest, DeleteFileFailsWithWindowsErrorCodes)
+// The seeding of a file another program holds (the contract cases cover the
+// other refusals of DeleteFileA on both sides).
+TEST_F(MemoryPlatformTest, FileHeldByAnotherProgramIsNotDeleted)
 {
-    mem::AddFolder("C:\\D\\Folder");
-    mem::AddFile("C:\\D\\readonly.txt");
-    mem::SetReadOnly("C:\\D\\readonly.txt");
     mem::AddFile("C:\\D\\elsewhere.txt");
     mem::SetInUse("C:\\D\\elsewhere.txt");
-    mem::AddFile("C:\\D\\open.txt");
-    HANDLE open = W().CreateFileA("C:\\D\\open.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    mem::AddFile("C:\\D\\running.exe");
-    mem::SetShellProcess("C:\\D\\running.exe", "running", "C:\\");
-
-    const struct {
-        const char* path;
-        DWORD error;
-    } cases[] = {
-        {"C:\\D\\missing.txt", ERROR_FILE_NOT_FOUND},   {"C:\\Nowhere\\a.txt", ERROR_PATH_NOT_FOUND},
-        {"C:\\D\\Folder", ERROR_ACCESS_DENIED},         {"C:\\D\\readonly.txt", ERROR_ACCESS_DENIED},
-        {"C:\\D\\elsewhere.txt", ERROR_SHARING_VIOLATION}, {"C:\\D\\open.txt", ERROR_SHARING_VIOLATION},
-        {"C:\\D\\running.exe", ERROR_ACCESS_DENIED},
-    };
-    for (const auto& c : cases) {
-        EXPECT_FALSE(Delete(c.path)) << c.path;
-        EXPECT_EQ(Error(), c.error) << c.path;
-    }
+    EXPECT_FALSE(Delete("C:\\D\\elsewhere.txt"));
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(mem::Changes().empty());
-
-    W().CloseHandle(open);
-    EXPECT_TRUE(Delete("C:\\D\\open.txt"));
-    EXPECT_EQ(mem::Changes(), (std::vector<mem::ChangeRecord>{{1, mem::FILE_DELETED, "C:\\D\\open.txt"}}));
-}
-
-TEST_F(MemoryPlatformTest, FileOpenSharingDeletionIsDeletedWhenItsLastHandleCloses)
-{
-    mem::AddFile("C:\\a.txt");
-    HANDLE open = W().CreateFileA("C:\\a.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_TRUE(Delete("C:\\a.txt"));
-    EXPECT_TRUE(mem::FileExists("C:\\a.txt"));
-    EXPECT_TRUE(mem::DeletePending("C:\\a.txt"));
-    EXPECT_EQ(W().CreateFileA("C:\\a.txt", GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    W().CloseHandle(open);
-    EXPECT_FALSE(mem::FileExists("C:\\a.txt"));
-}
-
-TEST_F(MemoryPlatformTest, FoldersGoOnlyWhenEmptyAndNobodyWorksInThem)
-{
-    mem::AddFile("C:\\Full\\a.txt");
-    mem::AddFile("C:\\file.txt");
-    mem::AddFolder("C:\\Busy");
-    EXPECT_FALSE(RemoveFolder("C:\\Full"));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
-    EXPECT_FALSE(RemoveFolder("C:\\file.txt"));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_DIRECTORY));
-    EXPECT_FALSE(RemoveFolder("C:\\"));
-    EXPECT_FALSE(RemoveFolder("C:\\Missing"));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-    // A live process's current directory is held open.
-    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, "go");
-    HANDLE child = Start("C:\\child.exe", "waits for go", [] {
-        HANDLE go = g_platform->OpenEventA(EVENT_ALL_ACCESS, FALSE, "go");
-        return static_cast<int>(g_platform->WaitForSingleObject(go, INFINITE));
-    }, "c:\\busy\\");
-    EXPECT_EQ(W().WaitForSingleObject(child, 10), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_FALSE(RemoveFolder("C:\\Busy\\"));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    W().SetEvent(event);
-    EXPECT_EQ(W().WaitForSingleObject(child, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_TRUE(RemoveFolder("C:\\Busy\\"));
-}
-
-TEST_F(MemoryPlatformTest, CopyOverwritesOnlyWhatWindowsLetsIt)
-{
-    mem::AddFile("C:\\src.exe", "new bytes");
-    mem::SetReadOnly("C:\\src.exe");
-    EXPECT_TRUE(W().CopyFileA("C:\\src.exe", "C:\\T\\copy.exe", FALSE) == FALSE);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND)) << "the folder T is missing";
-    EXPECT_TRUE(W().CopyFileA("C:\\src.exe", "C:\\copy.exe", FALSE));
-    EXPECT_EQ(mem::FileContent("C:\\copy.exe"), "new bytes");
-    EXPECT_FALSE(Delete("C:\\copy.exe")) << "the read-only attribute is copied";
-
-    mem::AddFile("C:\\old.exe", "old");
-    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", TRUE));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_EXISTS));
-    mem::SetInUse("C:\\old.exe");
-    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", FALSE));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    mem::SetInUse("C:\\old.exe", false);
-    mem::SetReadOnly("C:\\old.exe");
-    EXPECT_FALSE(W().CopyFileA("C:\\src.exe", "C:\\old.exe", FALSE));
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(mem::FileContent("C:\\old.exe"), "old");
-}
-
-// The hand-off's whole trick: the copy opened for deletion on close, run,
-// its handle closed; it goes only when its process has ended.
-TEST_F(MemoryPlatformTest, DeleteOnCloseWaitsForTheRunningImage)
-{
-    mem::AddFile("C:\\T\\copy.exe", "copy");
-    mem::SetReadOnly("C:\\T\\copy.exe");
-    EXPECT_EQ(W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "read-only";
-    mem::SetReadOnly("C:\\T\\copy.exe", false);
-
-    HANDLE copy = W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(W().CreateFileA("C:\\T\\copy.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE)
-        << "an open that does not share deletion";
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-
-    HANDLE release = W().CreateEventA(nullptr, TRUE, FALSE, "release");
-    HANDLE process = Start("C:\\T\\copy.exe", "copy", [] {
-        HANDLE r = g_platform->OpenEventA(EVENT_ALL_ACCESS, FALSE, "release");
-        g_platform->WaitForSingleObject(r, INFINITE);
-        return 0;
-    }, "C:\\T");
-    W().CloseHandle(copy);
-    EXPECT_TRUE(mem::FileExists("C:\\T\\copy.exe"));
-    EXPECT_TRUE(mem::DeletePending("C:\\T\\copy.exe"));
-    mem::AddFile("C:\\new.exe", "new");
-    EXPECT_FALSE(W().CopyFileA("C:\\new.exe", "C:\\T\\copy.exe", FALSE)) << "delete-pending";
-    EXPECT_EQ(List("C:\\T\\*.*"), (std::vector<std::string>{".", "..", "copy.exe"}));
-
-    W().SetEvent(release);
-    W().WaitForSingleObject(process, INFINITE);
-    EXPECT_FALSE(mem::FileExists("C:\\T\\copy.exe")) << mem::Dump();
-    EXPECT_EQ(mem::Changes().back(), (mem::ChangeRecord{2, mem::FILE_DELETED, "C:\\T\\copy.exe"}));
+    mem::SetInUse("C:\\D\\elsewhere.txt", false);
+    EXPECT_TRUE(Delete("C:\\D\\elsewhere.txt"));
+    EXPECT_EQ(mem::Changes(), (std::vector<mem::ChangeRecord>{{1, mem::FILE_DELETED, "C:\\D\\elsewhere.txt"}}));
 }
 
 // --- Registry -----------------------------------------------------------------
