@@ -1,7 +1,7 @@
 // Files, folders and paths as Windows resolves them: "/" and "\\" alike,
 // "." and ".." applied to the text, names compared without regard to ASCII
-// case, trailing dots and blanks of the last name dropped, MAX_PATH for the
-// ANSI calls; the sharing checks of an open, and a delete that waits for the
+// case, trailing dots and blanks of the last name dropped and one trailing dot
+// of every other, MAX_PATH for the ANSI calls; the sharing checks of an open, and a delete that waits for the
 // last handle or running image.
 #include "platform/memory/machine.h"
 
@@ -42,7 +42,9 @@ bool InvalidNameByte(char c, bool wildcardsAllowed)
 // Resolves a path as Windows does, against the process's current directory:
 // "/" is a separator too, repeated separators count once, "." and ".." are
 // applied to the text (".." never climbs above the root), trailing dots and
-// blanks of the last name are dropped.
+// blanks of the last name are dropped, and one trailing dot of a name a
+// separator follows ("Folder.\\a.txt" is "Folder\\a.txt", as
+// RtlGetFullPathName_U makes it on Windows and Wine alike).
 DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse use)
 {
     bool wildcardsInLast = use == CALL_PATTERN;
@@ -114,6 +116,8 @@ DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse u
             if (name.empty()) {
                 continue;
             }
+        } else if ((!last || out.trailingSeparator) && use != TEST_PATH && name.back() == '.') {
+            name.pop_back();
         }
         for (char c : name) {
             if (InvalidNameByte(c, wildcardsInLast && last)) {

@@ -235,7 +235,8 @@ TEST_F(ContractFiles, CopyOverwritesOnlyWhatWindowsLetsIt)
 }
 
 // Path normalization drops the trailing dots and blanks of the last name
-// unless a separator follows.
+// unless a separator follows, and one trailing dot of a name a separator
+// follows.
 TEST_F(ContractFiles, TrailingDotsAndBlanksOfPathNames)
 {
     SeedFile("T\\a.txt");
@@ -244,7 +245,9 @@ TEST_F(ContractFiles, TrailingDotsAndBlanksOfPathNames)
         DWORD error;
     } cases[] = {
         {"T\\a.txt.", ERROR_SUCCESS},        {"T\\a.txt. .  ", ERROR_SUCCESS},
+        {"T.\\a.txt", ERROR_SUCCESS},        {"T.\\a.txt..", ERROR_SUCCESS},
         {"T \\a.txt", ERROR_PATH_NOT_FOUND}, {"T..\\a.txt", ERROR_PATH_NOT_FOUND},
+        {"T\\a.txt.\\", ERROR_INVALID_NAME},
     };
     for (const auto& c : cases) {
         HANDLE open = Open(c.path, FILE_SHARE_READ);
