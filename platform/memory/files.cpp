@@ -188,6 +188,13 @@ BOOL SetCurrentDirectoryA_(LPCSTR path)
     if (error != ERROR_SUCCESS) {
         return c.Finish(FALSE, error);
     }
+    // Windows keeps the current directory with a trailing separator, and the
+    // whole within MAX_PATH: a folder's full path of 259 bytes is too long.
+    std::string text = PathText(directory);
+    size_t withSeparator = text.size() + (text.back() == '\\' ? 0 : 1);
+    if (withSeparator >= MAX_PATH) {
+        return c.Finish(FALSE, ERROR_FILENAME_EXCED_RANGE);
+    }
     c.me->currentDirectory = directory;
     return c.Finish(TRUE, ERROR_SUCCESS);
 }

@@ -284,6 +284,8 @@ TEST_F(ContractFiles, PathsNear260Bytes)
         EXPECT_FALSE(Delete(name259 + "b"));
         EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
         EXPECT_EQ(Exists(name259 + "b"), FILE);
+        EXPECT_FALSE(W().SetCurrentDirectoryA(At(folder258 + "g").c_str()));
+        EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     }
 }
 
