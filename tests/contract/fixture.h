@@ -62,7 +62,7 @@ std::string Content(const std::string& relative);
 // The scratch key: every case's keys live below ScratchRoot()\ScratchKey().
 HKEY ScratchRoot();
 std::string ScratchKey();
-// ScratchKey() + "\" + relative.
+// ScratchKey() + "\" + relative; ScratchKey() for "".
 std::string KeyAt(const std::string& relative);
 void SeedKey(const std::string& relative);
 // A value's raw bytes under its type; a string need not end with a zero.

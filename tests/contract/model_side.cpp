@@ -105,7 +105,7 @@ std::string ScratchKey()
 
 std::string KeyAt(const std::string& relative)
 {
-    return ScratchKey() + "\\" + relative;
+    return relative.empty() ? ScratchKey() : ScratchKey() + "\\" + relative;
 }
 
 void SeedKey(const std::string& relative)
