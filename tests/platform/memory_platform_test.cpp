@@ -151,47 +151,6 @@ TEST_F(MemoryPlatformTest, SpecialFolderIsGivenOnlyWhenItExists)
 
 // --- Named objects and processes ----------------------------------------------
 
-TEST_F(MemoryPlatformTest, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle)
-{
-    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, "SP start self delete");
-    EXPECT_EQ(Error(), 0u);
-    HANDLE again = W().CreateEventA(nullptr, FALSE, TRUE, "SP start self delete");
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(W().WaitForSingleObject(again, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the same object";
-    EXPECT_EQ(W().CreateMutexA(nullptr, TRUE, "SP start self delete"), nullptr);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(W().OpenEventA(EVENT_ALL_ACCESS, FALSE, "sp start self delete"), nullptr);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "names keep their case";
-
-    W().SetEvent(event);
-    EXPECT_EQ(W().WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(W().WaitForSingleObject(again, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "manual reset";
-
-    W().CloseHandle(event);
-    EXPECT_TRUE(mem::NamedObjectExists("SP start self delete"));
-    W().CloseHandle(again);
-    EXPECT_FALSE(mem::NamedObjectExists("SP start self delete"));
-    EXPECT_EQ(W().OpenEventA(EVENT_ALL_ACCESS, FALSE, "SP start self delete"), nullptr);
-    EXPECT_EQ(W().WaitForSingleObject(nullptr, 0), WAIT_FAILED);
-    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
-
-TEST_F(MemoryPlatformTest, ExistingMutexIsOpenedWithoutItsOwnership)
-{
-    W().CreateMutexA(nullptr, TRUE, "SP self delete mutex");
-    static DWORD created;
-    static DWORD waited;
-    HANDLE child = Start("C:\\second.exe", "second", [] {
-        HANDLE m = g_platform->CreateMutexA(nullptr, TRUE, "SP self delete mutex");
-        created = mem::LastError();
-        waited = g_platform->WaitForSingleObject(m, 0);
-        return 0;
-    });
-    W().WaitForSingleObject(child, INFINITE);
-    EXPECT_EQ(created, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "still the first owner's";
-}
-
 TEST_F(MemoryPlatformTest, MutexOfAnEndedProcessIsAbandonedToItsWaiter)
 {
     HANDLE go = W().CreateEventA(nullptr, TRUE, FALSE, "go");
