@@ -169,6 +169,8 @@ struct Process {
     DWORD lastError = 0;
     HINSTANCE instance = nullptr;
     std::map<uintptr_t, ObjectPtr> handles;
+    // The access granted to handles opened by name with less than full access.
+    std::map<uintptr_t, DWORD> handleAccess;
     // waiting
     WaitKind waitKind = WAIT_NOTHING;
     ObjectPtr waitObject;

@@ -224,11 +224,28 @@ HANDLE CreateEventA_(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL init
     return handle;
 }
 
-// The access asked for is not checked; inheritance is not modelled.
+namespace {
+
+const DWORD kEventModifyState = 0x0002;
+
+// The handle was opened by name without this access right.
+bool LacksAccess(const Process* process, HANDLE handle, DWORD right)
+{
+    auto it = process->handleAccess.find(reinterpret_cast<uintptr_t>(handle));
+    return it != process->handleAccess.end() && (it->second & right) == 0;
+}
+
+}  // namespace
+
+// The handle gets the access asked for: SetEvent needs EVENT_MODIFY_STATE,
+// a wait SYNCHRONIZE. Inheritance is not modelled.
 HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenEventA", {Hex(access), Number(inherit), Quote(name)});
     HANDLE handle = OpenNamed(c, OBJ_EVENT, name);
+    if (handle != nullptr) {
+        c.me->handleAccess[reinterpret_cast<uintptr_t>(handle)] = access;
+    }
     c.Log(HandleResult(handle, c.me));
     return handle;
 }
@@ -239,6 +256,9 @@ BOOL SetEvent_(HANDLE event)
     ObjectPtr object = OwnHandleOfKind(c, event, OBJ_EVENT);
     if (!object) {
         return FALSE;
+    }
+    if (LacksAccess(c.me, event, kEventModifyState)) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     object->signalled = true;
     c.Log("TRUE");
@@ -259,6 +279,9 @@ HANDLE OpenMutexA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenMutexA", {Hex(access), Number(inherit), Quote(name)});
     HANDLE handle = OpenNamed(c, OBJ_MUTEX, name);
+    if (handle != nullptr) {
+        c.me->handleAccess[reinterpret_cast<uintptr_t>(handle)] = access;
+    }
     c.Log(HandleResult(handle, c.me));
     return handle;
 }
@@ -300,6 +323,10 @@ DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
     }
     if (!target || target->kind == OBJ_FIND || target->kind == OBJ_KEY) {
         c.Error(ERROR_INVALID_HANDLE);
+        return done(WAIT_FAILED);
+    }
+    if (LacksAccess(c.me, object, SYNCHRONIZE)) {
+        c.Error(ERROR_ACCESS_DENIED);
         return done(WAIT_FAILED);
     }
     if (Signalled(target.get(), c.me)) {

@@ -42,6 +42,20 @@ TEST_F(ContractProcesses, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle)
     EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+TEST_F(ContractProcesses, OpenedObjectDoesOnlyWhatItsAccessAllows)
+{
+    HANDLE event = W().CreateEventA(nullptr, TRUE, FALSE, "contract-access");
+    HANDLE waitOnly = W().OpenEventA(SYNCHRONIZE, FALSE, "contract-access");
+    ASSERT_NE(waitOnly, nullptr);
+    EXPECT_FALSE(W().SetEvent(waitOnly));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(W().WaitForSingleObject(waitOnly, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    W().SetEvent(event);
+    EXPECT_EQ(W().WaitForSingleObject(waitOnly, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    W().CloseHandle(waitOnly);
+    W().CloseHandle(event);
+}
+
 TEST_F(ContractProcesses, ExistingMutexIsOpenedWithoutItsOwnership)
 {
     std::string image = SeedChildImage("owner.exe");
