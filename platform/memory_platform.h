@@ -75,11 +75,14 @@ void ProtectKey(HKEY root, const std::string& subKey);
 
 // The folder SHGetSpecialFolderPathA gives for csidl (no trailing separator).
 // As on Windows the call verifies the folder: it fails while the folder does
-// not exist, unless asked to create it. This does not create it.
+// not exist, unless asked to create it. This does not create it. A path
+// Windows never gives (relative, or with a trailing separator) is a seeding
+// fault.
 void SetSpecialFolder(int csidl, const std::string& path);
 // SHGetSpecialFolderPathA fails for csidl.
 void FailSpecialFolder(int csidl);
-// What GetTempPathA gives (with its trailing separator); "" makes it fail.
+// What GetTempPathA gives: a full path with its trailing separator (anything
+// else is a seeding fault); "" makes it fail.
 void SetTempPath(const std::string& path);
 
 // --- Programs and processes ---------------------------------------------------

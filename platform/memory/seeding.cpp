@@ -4,6 +4,8 @@
 // the program did. They are not modelled calls and never fail.
 #include "platform/memory/machine.h"
 
+#include <cctype>
+
 namespace memory_model {
 
 namespace {
@@ -146,9 +148,26 @@ void ProtectKey(HKEY root, const std::string& subKey)
     }
 }
 
+namespace {
+
+// "X:\" and more: Windows gives the temp path and the special folders as full
+// paths on a drive, never relative ones.
+bool FullPathOnDrive(const std::string& path)
+{
+    return path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+           path[1] == ':' && path[2] == '\\';
+}
+
+}  // namespace
+
 void SetSpecialFolder(int csidl, const std::string& path)
 {
     Lock lock(Mutex());
+    if (!FullPathOnDrive(path) || path.back() == '\\') {
+        ReportLocked("cannot seed special folder \"" + path +
+                     "\": Windows gives a full path without a trailing separator");
+        return;
+    }
     M().specialFolders[csidl & 0xFF] = path;
 }
 
@@ -161,6 +180,11 @@ void FailSpecialFolder(int csidl)
 void SetTempPath(const std::string& path)
 {
     Lock lock(Mutex());
+    if (!path.empty() && (!FullPathOnDrive(path) || path.back() != '\\')) {
+        ReportLocked("cannot seed temp path \"" + path +
+                     "\": Windows gives a full path with its trailing separator");
+        return;
+    }
     M().tempPath = path;
 }
 

@@ -149,6 +149,21 @@ TEST_F(MemoryPlatformTest, SpecialFolderIsGivenOnlyWhenItExists)
     EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE));
 }
 
+// The contract cases hold GetTempPathA and SHGetSpecialFolderPathA to a full
+// path, with and without its trailing separator; a test cannot seed other.
+TEST_F(MemoryPlatformTest, SeedingRefusesSystemFoldersWindowsNeverGives)
+{
+    CaughtReports reports;
+    mem::SetTempPath("C:\\T");
+    mem::SetTempPath("Temp\\");
+    mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, "Desktop");
+    mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, "C:\\Users\\Alice\\Desktop\\");
+    EXPECT_EQ(reports.messages.size(), 4u);
+    char path[MAX_PATH];
+    EXPECT_EQ(W().GetTempPathA(sizeof path, path), 0u) << "nothing seeded";
+    EXPECT_FALSE(W().SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, TRUE));
+}
+
 // --- Named objects and processes ----------------------------------------------
 
 TEST_F(MemoryPlatformTest, MutexOfAnEndedProcessIsAbandonedToItsWaiter)
