@@ -8,6 +8,8 @@ PACKAGES=(
     cmake ninja-build g++ libgtest-dev googletest
     # the two Windows builds
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+    # the contract suite's Windows build (GoogleTest needs std::mutex)
+    g++-mingw-w64-x86-64-posix
     # running the 64-bit twin, showing and driving its dialogs
     wine64 xvfb xdotool x11-utils imagemagick
     # checks of the built file
