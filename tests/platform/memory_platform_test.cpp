@@ -412,6 +412,11 @@ TEST_F(MemoryPlatformTest, InjectedFailureHitsTheNamedCallOnceWithoutEffect)
     EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(mem::FileExists("C:\\b.txt"));
     EXPECT_TRUE(Delete("C:\\b.txt"));
+    // The failed call never reached the model, yet is in its log, marked.
+    const std::vector<mem::CallRecord> log = mem::CallLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], (mem::CallRecord{1, "DeleteFileA", {"\"C:\\b.txt\""}, "0 (error 32)", true}));
+    EXPECT_FALSE(log[2].injected);
 
     mem::FailCall("DialogBoxParamA", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(W().DialogBoxParamA(W().GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), nullptr,
