@@ -30,7 +30,7 @@ struct InjectedCall {
 
 struct Hooks {
     const PlatformOps* inner;                    // the table wrapped
-    void (*setLastError)(DWORD error);           // the calling process's last error
+    void(WINAPI* setLastError)(DWORD error);     // the calling process's last error (SetLastError on Win32)
     void (*injected)(const InjectedCall& call);  // told of each failed call; may be null
 };
 

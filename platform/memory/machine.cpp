@@ -163,7 +163,7 @@ void Call::Log(const std::string& result)
 namespace {
 
 // The failed call's last error is the calling model process's.
-void SetLastErrorOfCaller(DWORD error)
+void WINAPI SetLastErrorOfCaller(DWORD error)
 {
     Lock lock(Mutex());
     Self()->lastError = error;
