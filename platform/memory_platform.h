@@ -31,11 +31,12 @@ namespace mem {
 
 // --- The machine --------------------------------------------------------------
 
-// An empty machine: drive C: with nothing on it, an empty registry with the
-// four predefined roots, no special folders, no temp path, no programs, no
-// dialog templates, clock at 0, only the shell process, no failures armed.
-// Points g_platform at the failure-injection layer (platform/fault_injection.h)
-// over MemoryPlatformOps.
+// An empty machine: drive C: with nothing on it but the system folder
+// (C:\Windows\System32, empty), an empty registry with the four predefined
+// roots, no special folders, no temp path, no programs, no dialog templates,
+// clock at 0, only the shell process, no failures armed. Points g_platform
+// at the failure-injection layer (platform/fault_injection.h) over
+// MemoryPlatformOps.
 void Reset();
 
 // What the model does with a fault that Windows would show as a hang or that
@@ -84,6 +85,16 @@ void FailSpecialFolder(int csidl);
 // What GetTempPathA gives: a full path with its trailing separator (anything
 // else is a seeding fault); "" makes it fail.
 void SetTempPath(const std::string& path);
+// The system folder GetSystemDirectoryA gives (no trailing separator), made
+// if missing; a program started by bare name is looked for there and in its
+// parent, the Windows folder. Reset makes it "C:\Windows\System32".
+void SetSystemFolder(const std::string& path);
+// Makes link a folder that is a symbolic link (or junction) to the existing
+// folder target: paths through it lead into target, listing and deleting
+// included; GetFileAttributesA on it shows FILE_ATTRIBUTE_DIRECTORY |
+// FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA removes the link itself,
+// never the target, whatever the target holds.
+void AddFolderLink(const std::string& link, const std::string& target);
 
 // --- Programs and processes ---------------------------------------------------
 
@@ -218,7 +229,14 @@ std::vector<CallRecord> CallLog();
 
 // What changed the machine, in order: the path of a file or folder
 // ("C:\Dir\file.txt"), or a key with its root ("HKLM\SOFTWARE\...").
-enum ChangeKind { FILE_DELETED, FOLDER_REMOVED, KEY_DELETED, FILE_WRITTEN, FOLDER_CREATED };
+enum ChangeKind {
+    FILE_DELETED,
+    FOLDER_REMOVED,
+    KEY_DELETED,
+    FILE_WRITTEN,
+    FOLDER_CREATED,
+    ATTRIBUTES_SET,  // the read-only bit of a file or folder set or cleared
+};
 struct ChangeRecord {
     DWORD processId;
     ChangeKind kind;
@@ -231,6 +249,7 @@ std::vector<ChangeRecord> Changes();
 struct WinExecRecord {
     DWORD processId;
     std::string commandLine;
+    UINT showCommand;
 };
 std::vector<WinExecRecord> WinExecCommands();
 

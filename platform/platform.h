@@ -87,6 +87,14 @@
       (path, access, shareMode, security, disposition, flagsAndAttributes, templateFile)) \
     /* Closes a file, event, mutex, process or thread handle. */ \
     X(BOOL, CloseHandle, (HANDLE object), (object)) \
+    /* The attributes of a file or folder; INVALID_FILE_ATTRIBUTES when there \
+       is none or they cannot be read. A folder that is a symbolic link or a \
+       junction shows FILE_ATTRIBUTE_REPARSE_POINT beside \
+       FILE_ATTRIBUTE_DIRECTORY. */ \
+    X(DWORD, GetFileAttributesA, (LPCSTR path), (path)) \
+    /* Replaces the attributes of a file; FILE_ATTRIBUTE_NORMAL clears them \
+       all, read-only among them. */ \
+    X(BOOL, SetFileAttributesA, (LPCSTR path, DWORD attributes), (path, attributes)) \
     /* Makes an existing folder the process's current directory, which \
        programs it starts inherit; a folder some process has as its current \
        directory cannot be removed. */ \
@@ -100,6 +108,10 @@
        size needed (terminating zero included) when the buffer is too small, \
        or 0 on failure. */ \
     X(DWORD, GetTempPathA, (DWORD size, LPSTR buffer), (size, buffer)) \
+    /* The system folder, without a trailing separator; returns its length, \
+       or the size needed (terminating zero included) when the buffer is too \
+       small, or 0 on failure. Only administrators may write there. */ \
+    X(UINT, GetSystemDirectoryA, (LPSTR buffer, UINT size), (buffer, size)) \
  \
     /* --- Strings --- */ \
     /* Appends source to target; the caller makes sure it fits. */ \

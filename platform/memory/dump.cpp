@@ -35,6 +35,9 @@ void DumpNode(std::ostringstream& out, const Node* node)
     } else {
         out << "  " << node->content.size() << " bytes";
     }
+    if (node->linkTarget) {
+        out << "  link to " << NodeText(node->linkTarget.get());
+    }
     if (node->readOnly) {
         out << "  read-only";
     }
@@ -199,13 +202,14 @@ std::string Text(const CallRecord& call)
 std::string Text(const ChangeRecord& change)
 {
     static const char* const kinds[] = {"FileDeleted", "FolderRemoved", "KeyDeleted", "FileWritten",
-                                        "FolderCreated"};
+                                        "FolderCreated", "AttributesSet"};
     return Number(change.processId) + " " + kinds[change.kind] + " " + change.path;
 }
 
 std::string Text(const WinExecRecord& command)
 {
-    return Number(command.processId) + " WinExec " + Quote(command.commandLine.c_str());
+    return Number(command.processId) + " WinExec " + Quote(command.commandLine.c_str()) + ", " +
+           Number(command.showCommand);
 }
 
 bool operator==(const CallRecord& a, const CallRecord& b)
@@ -221,7 +225,8 @@ bool operator==(const ChangeRecord& a, const ChangeRecord& b)
 
 bool operator==(const WinExecRecord& a, const WinExecRecord& b)
 {
-    return a.processId == b.processId && a.commandLine == b.commandLine;
+    return a.processId == b.processId && a.commandLine == b.commandLine &&
+           a.showCommand == b.showCommand;
 }
 
 std::ostream& operator<<(std::ostream& out, const CallRecord& call)

@@ -1,7 +1,9 @@
 // The file calls: listing a folder with FindFirstFileA (".", ".." and the
 // long-name pattern rules), deleting, copying and opening files, removing
-// folders, the current directory, the special folders and the temp path as
-// the shell and GetTempPathA give them, and lstrcatA.
+// folders (a link goes itself, never its target), reading and setting
+// attributes, the current directory, the special folders, the temp path and
+// the system folder as the shell, GetTempPathA and GetSystemDirectoryA give
+// them, and lstrcatA.
 #include "platform/memory/machine.h"
 
 #include <cstring>
@@ -61,14 +63,7 @@ WIN32_FIND_DATAA FindData(const std::string& name, const Node* node)
 {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
-    DWORD attributes = 0;
-    if (node->dir) {
-        attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    }
-    if (node->readOnly) {
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    }
-    data.dwFileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    data.dwFileAttributes = Attributes(node);
     data.nFileSizeLow = node->dir ? 0 : static_cast<DWORD>(node->content.size());
     std::strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
     return data;
@@ -179,6 +174,49 @@ BOOL DeleteFileA_(LPCSTR path)
     return c.Finish(TRUE, 0);
 }
 
+// A link's own attributes, not its target's: the reparse point shows.
+DWORD GetFileAttributesA_(LPCSTR path)
+{
+    Call c("GetFileAttributesA", {Quote(path)});
+    auto fail = [&](DWORD error) {
+        c.Error(error);
+        c.Log("INVALID_FILE_ATTRIBUTES (error " + Number(error) + ")");
+        return INVALID_FILE_ATTRIBUTES;
+    };
+    NodePtr node;
+    DWORD error = LookupText(path, c.me, node);
+    if (error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    if (node->deletePending) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    c.Log(Hex(Attributes(node.get())));
+    return Attributes(node.get());
+}
+
+// Only the read-only bit is modelled; the folder and reparse-point bits
+// cannot be set, as on Windows. Writing attributes needs no sharing, so a
+// file another program holds open can be changed.
+BOOL SetFileAttributesA_(LPCSTR path, DWORD attributes)
+{
+    Call c("SetFileAttributesA", {Quote(path), Hex(attributes)});
+    NodePtr node;
+    DWORD error = LookupText(path, c.me, node);
+    if (error != ERROR_SUCCESS) {
+        return c.Finish(FALSE, error);
+    }
+    if (node->deletePending) {
+        return c.Finish(FALSE, ERROR_ACCESS_DENIED);
+    }
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (node->readOnly != readOnly) {
+        node->readOnly = readOnly;
+        Change(c.me->id, mem::ATTRIBUTES_SET, NodeText(node.get()));
+    }
+    return c.Finish(TRUE, 0);
+}
+
 BOOL SetCurrentDirectoryA_(LPCSTR path)
 {
     Call c("SetCurrentDirectoryA", {Quote(path)});
@@ -199,6 +237,8 @@ BOOL SetCurrentDirectoryA_(LPCSTR path)
     return c.Finish(TRUE, ERROR_SUCCESS);
 }
 
+// A folder that is a link is removed itself, whatever its target holds;
+// the target is never touched.
 BOOL RemoveDirectoryA_(LPCSTR path)
 {
     Call c("RemoveDirectoryA", {Quote(path)});
@@ -226,6 +266,8 @@ BOOL RemoveDirectoryA_(LPCSTR path)
     return c.Finish(TRUE, 0);
 }
 
+// As Windows documents it: the source's attributes come with its bytes, and
+// a read-only target is not overwritten (ERROR_ACCESS_DENIED).
 BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
 {
     Call c("CopyFileA", {Quote(existing), Quote(target), Number(failIfExists)});
@@ -390,6 +432,21 @@ DWORD GetTempPathA_(DWORD size, LPSTR buffer)
     }
     c.Log(Number(static_cast<long long>(temp.size() + 1)) + " (too small)");
     return static_cast<DWORD>(temp.size() + 1);
+}
+
+// As GetTempPathA, without the trailing separator. It cannot fail on
+// Windows.
+UINT GetSystemDirectoryA_(LPSTR buffer, UINT size)
+{
+    Call c("GetSystemDirectoryA", {Number(size)});
+    const std::string& folder = M().systemFolder;
+    if (folder.size() < size) {
+        std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+        c.Log(Number(static_cast<long long>(folder.size())) + " " + Quote(folder.c_str()));
+        return static_cast<UINT>(folder.size());
+    }
+    c.Log(Number(static_cast<long long>(folder.size() + 1)) + " (too small)");
+    return static_cast<UINT>(folder.size() + 1);
 }
 
 LPSTR lstrcatA_(LPSTR target, LPCSTR source)

@@ -327,6 +327,11 @@ void ResetLocked()
     c->name = "C:";
     c->dir = true;
     m.drives['C'] = c;
+    // Every Windows has its system folder.
+    m.systemFolder = "C:\\Windows\\System32";
+    Path system;
+    system.parts = {"Windows", "System32"};
+    MakeFolders(system, 0, false);
 
     std::unique_ptr<Process> shell(new Process);
     shell->id = 1;

@@ -86,6 +86,9 @@ struct Node {
     bool inUseElsewhere = false;   // mem::SetInUse
     int imageRefs = 0;             // processes running it
     bool deletePending = false;
+    // A folder that is a symbolic link or a junction: paths through it lead
+    // into this folder; it has no children of its own.
+    NodePtr linkTarget;
     Node* parent = nullptr;
     std::map<std::string, NodePtr> children;
     std::vector<KObject*> opens;   // file handles open on it
@@ -201,6 +204,7 @@ struct Machine {
     std::map<int, std::string> specialFolders;
     std::map<int, bool> failedSpecialFolders;
     std::string tempPath;
+    std::string systemFolder;
     std::vector<std::pair<std::string, mem::ProgramMain>> programs;
     std::map<std::string, ObjectPtr> named;
     std::vector<std::unique_ptr<Process>> processes;  // by id - 1
@@ -290,7 +294,13 @@ enum PathUse { CALL_PATH, CALL_PATTERN, TEST_PATH };
 DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse use = CALL_PATH);
 Node* Child(Node* folder, const std::string& name);
 NodePtr ChildPtr(Node* folder, const std::string& name);
-// The folder holding the path's last name (the root for a root path).
+// The folder a path through node leads into: node itself, or the target of
+// a link, or nullptr when the target is gone.
+Node* Through(Node* node);
+// The attributes GetFileAttributesA and a listing show for a node.
+DWORD Attributes(const Node* node);
+// The folder holding the path's last name (the root for a root path),
+// through links on the way.
 DWORD FindParent(const Path& path, Node*& parent);
 // The node the path names: ERROR_PATH_NOT_FOUND when a folder on the way is
 // missing, ERROR_FILE_NOT_FOUND when only the last name is.

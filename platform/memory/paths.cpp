@@ -1,8 +1,9 @@
 // Files, folders and paths as Windows resolves them: "/" and "\\" alike,
 // "." and ".." applied to the text, names compared without regard to ASCII
 // case, trailing dots and blanks of the last name dropped and one trailing dot
-// of every other, MAX_PATH for the ANSI calls; the sharing checks of an open, and a delete that waits for the
-// last handle or running image.
+// of every other, MAX_PATH for the ANSI calls, folders that are links followed
+// on the way but not as the last name; the sharing checks of an open, and a
+// delete that waits for the last handle or running image.
 #include "platform/memory/machine.h"
 
 #include <algorithm>
@@ -144,12 +145,42 @@ NodePtr ChildPtr(Node* folder, const std::string& name)
     return it == folder->children.end() ? NodePtr() : it->second;
 }
 
+// A link whose target has been removed leads nowhere, as on Windows.
+Node* Through(Node* node)
+{
+    if (node == nullptr || !node->linkTarget) {
+        return node;
+    }
+    Node* target = node->linkTarget.get();
+    const Node* root = target;
+    while (root->parent != nullptr) {
+        root = root->parent;
+    }
+    auto drive = M().drives.find(root->name.empty() ? '?' : root->name[0]);
+    return drive != M().drives.end() && drive->second.get() == root ? target : nullptr;
+}
+
+DWORD Attributes(const Node* node)
+{
+    DWORD attributes = 0;
+    if (node->dir) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if (node->linkTarget) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    if (node->readOnly) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
 // The folder holding the path's last name (the root for a root path).
 DWORD FindParent(const Path& path, Node*& parent)
 {
     Node* node = M().drives[path.drive].get();
     for (size_t i = 0; i + 1 < path.parts.size(); ++i) {
-        node = Child(node, path.parts[i]);
+        node = Through(Child(node, path.parts[i]));
         if (node == nullptr || !node->dir) {
             return ERROR_PATH_NOT_FOUND;
         }
@@ -204,8 +235,9 @@ Node* MakeFolders(const Path& path, DWORD changedBy, bool logChanges)
     }
     Node* node = root.get();
     for (const std::string& name : path.parts) {
-        Node* next = Child(node, name);
-        if (next == nullptr) {
+        Node* existing = Child(node, name);
+        Node* next = Through(existing);
+        if (existing == nullptr) {
             NodePtr made = std::make_shared<Node>();
             made->name = name;
             made->dir = true;
@@ -215,8 +247,8 @@ Node* MakeFolders(const Path& path, DWORD changedBy, bool logChanges)
             if (logChanges) {
                 Change(changedBy, mem::FOLDER_CREATED, NodeText(next));
             }
-        } else if (!next->dir) {
-            return nullptr;
+        } else if (next == nullptr || !next->dir) {
+            return nullptr;  // a file, or a link that leads nowhere
         }
         node = next;
     }

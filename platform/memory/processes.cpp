@@ -36,8 +36,11 @@ std::string ParentFolderText(const std::string& imagePath)
 }
 
 // One candidate name for the program: a name without a folder is looked for
-// as Windows does (the caller's image folder, its current directory, the
-// system folders); ".exe" is added when the last name has no extension.
+// as CreateProcess documents it: the caller's image folder, its current
+// directory, the system folder, the Windows folder (taken as the system
+// folder's parent); the 16-bit system folder and PATH are not modelled. The
+// first file found is started. ".exe" is added when the last name has no
+// extension.
 DWORD TryProgram(const std::string& candidate, const Process* caller, Path& image, NodePtr& node)
 {
     std::string name = candidate;
@@ -54,8 +57,8 @@ DWORD TryProgram(const std::string& candidate, const Process* caller, Path& imag
             tries.push_back(imageFolder + "\\" + name);
         }
         tries.push_back(PathText(caller->currentDirectory) + "\\" + name);
-        tries.push_back("C:\\Windows\\System32\\" + name);
-        tries.push_back("C:\\Windows\\" + name);
+        tries.push_back(M().systemFolder + "\\" + name);
+        tries.push_back(ParentFolderText(M().systemFolder) + "\\" + name);
     } else {
         tries.push_back(name);
     }
@@ -339,7 +342,7 @@ UINT WinExec_(LPCSTR commandLine, UINT showCommand)
         c.Error(ERROR_INVALID_PARAMETER);
         return done(0);
     }
-    M().winExecCommands.push_back(mem::WinExecRecord{c.me->id, commandLine});
+    M().winExecCommands.push_back(mem::WinExecRecord{c.me->id, commandLine, showCommand});
     Process* child = nullptr;
     DWORD error = StartProgram(c, nullptr, commandLine, nullptr, true, child);
     if (error != ERROR_SUCCESS) {

@@ -188,6 +188,46 @@ void SetTempPath(const std::string& path)
     M().tempPath = path;
 }
 
+void SetSystemFolder(const std::string& path)
+{
+    Lock lock(Mutex());
+    Path resolved;
+    if (ResolvePath(path.c_str(), Shell(), resolved, TEST_PATH) != ERROR_SUCCESS ||
+        resolved.parts.empty() || MakeFolders(resolved, 0, false) == nullptr) {
+        ReportLocked("cannot seed the system folder \"" + path + "\"");
+        return;
+    }
+    M().systemFolder = path;
+}
+
+void AddFolderLink(const std::string& link, const std::string& target)
+{
+    Lock lock(Mutex());
+    Path targetPath;
+    NodePtr targetNode;
+    ShellPath(target, targetPath, true, &targetNode);
+    Path linkPath;
+    DWORD error = ResolvePath(link.c_str(), Shell(), linkPath, TEST_PATH);
+    if ((error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) || linkPath.parts.empty() ||
+        !targetNode) {
+        ReportLocked("cannot seed link \"" + link + "\"");
+        return;
+    }
+    Path folderPath = linkPath;
+    folderPath.parts.pop_back();
+    Node* folder = MakeFolders(folderPath, 0, false);
+    if (folder == nullptr || Child(folder, linkPath.parts.back()) != nullptr) {
+        ReportLocked("cannot seed link \"" + link + "\": something stands in its place");
+        return;
+    }
+    NodePtr made = std::make_shared<Node>();
+    made->name = linkPath.parts.back();
+    made->dir = true;
+    made->linkTarget = targetNode;
+    made->parent = folder;
+    folder->children[Upper(made->name)] = made;
+}
+
 void RegisterProgram(const std::string& imageContent, ProgramMain main)
 {
     Lock lock(Mutex());
