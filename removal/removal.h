@@ -27,6 +27,7 @@ int RemoveUninstallEntry(void);
 // both went.
 int RemoveShortcuts(void);
 
-// Deletes every file at the top level of the folder, then the folder itself.
-// Returns non-zero when the folder was removed.
+// Deletes every file at the top level of the folder, then the folder itself;
+// a folder that is a link is only removed, never emptied. Returns non-zero
+// when the folder was removed.
 int EmptyAndRemoveFolder(const char* folderPath);

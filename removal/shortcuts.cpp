@@ -53,6 +53,17 @@ int RemoveShortcuts(void)
 
 int EmptyAndRemoveFolder(const char* folderPath)
 {
+    // A group that is a symbolic link or a junction leads into another
+    // folder, which may hold the user's own files: it is never listed. Only
+    // the link itself may go, which removing it does (never its target). A
+    // group whose attributes cannot be read may be such a link: it stays.
+    const DWORD attributes = g_platform->GetFileAttributesA(folderPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return 0;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return g_platform->RemoveDirectoryA(folderPath);
+    }
     // A group that cannot be listed is left alone, itself included.
     if (!DeleteMatchingFiles(folderPath, IsNotDotEntry)) {
         return 0;

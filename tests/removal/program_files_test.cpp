@@ -49,6 +49,7 @@ TEST_F(ProgramFilesTest, DeletesListedFilesWhateverTheirCase)
     for (const char* name : names) {
         EXPECT_FALSE(mem::FileExists(In(name))) << name << "\n" << mem::Dump();
     }
+    EXPECT_EQ(mem::OpenHandleCount(), 0u) << "the search is closed";
 }
 
 TEST_F(ProgramFilesTest, LeavesEveryNameThatIsNotListedWhole)

@@ -56,6 +56,7 @@ TEST_F(RegistrationAndShortcutsTest, RemovesTheEntryAndASecondRunChangesNothing)
     EXPECT_EQ(RemoveShortcuts(), 1);
     EXPECT_FALSE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
     EXPECT_FALSE(mem::FolderExists(GROUP));
+    EXPECT_EQ(mem::OpenHandleCount(), 0u) << "the group's search is closed";
     ExpectOthersUntouched();
 
     const size_t changes = mem::Changes().size();
@@ -149,10 +150,45 @@ TEST_F(RegistrationAndShortcutsTest, FailedAppendBuildsNoPathAtAll)
 
 TEST_F(RegistrationAndShortcutsTest, UnlistableGroupIsLeftAlone)
 {
-    mem::FailCall("FindFirstFileA", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(EmptyAndRemoveFolder(GROUP.c_str()), 0);
-    EXPECT_TRUE(mem::FileExists(GROUP + "\\Quillmere.lnk"));
-    EXPECT_TRUE(mem::Changes().empty());
+    // A group whose attributes cannot be read may be a link into the user's
+    // files: it is not listed either. The empty one shows that the step
+    // itself does not remove it.
+    const std::string empty = PROGRAMS + "\\Empty";
+    const char* failing[] = {"FindFirstFileA", "GetFileAttributesA"};
+    for (const char* operation : failing) {
+        SetUp();
+        mem::AddFolder(empty);
+        mem::FailCall(operation, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(EmptyAndRemoveFolder(GROUP.c_str()), 0) << operation;
+        EXPECT_TRUE(mem::FileExists(GROUP + "\\Quillmere.lnk")) << operation;
+        mem::FailCall(operation, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(EmptyAndRemoveFolder(empty.c_str()), 0) << operation;
+        EXPECT_TRUE(mem::FolderExists(empty)) << operation;
+        EXPECT_TRUE(mem::Changes().empty()) << operation << mem::Dump();
+    }
+}
+
+TEST_F(RegistrationAndShortcutsTest, GroupThatIsALinkIsRemovedNeverEmptied)
+{
+    // The user's own folder, reached through a group that is a link to it:
+    // only the link may go. Left, it counts as not removed.
+    const std::string notes = "C:\\Users\\Alice\\Documents\\Notes";
+    const std::string programs = "C:\\Users\\Alice\\Other Start Menu\\Programs";
+    const bool removalFails[] = {false, true};
+    for (bool fails : removalFails) {
+        SetUp();
+        mem::AddFile(notes + "\\Diary.txt");
+        mem::AddFile(notes + "\\Quillmere.lnk");
+        mem::AddFolderLink(programs + "\\Quillmere", notes);
+        mem::SetSpecialFolder(CSIDL_PROGRAMS, programs);
+        if (fails) {
+            mem::FailCall("RemoveDirectoryA", ERROR_ACCESS_DENIED);
+        }
+        EXPECT_EQ(RemoveShortcuts(), fails ? 0 : 1);
+        EXPECT_EQ(mem::FolderExists(programs + "\\Quillmere"), fails);
+        EXPECT_TRUE(mem::FileExists(notes + "\\Diary.txt")) << mem::Dump();
+        EXPECT_TRUE(mem::FileExists(notes + "\\Quillmere.lnk"));
+    }
 }
 
 }  // namespace

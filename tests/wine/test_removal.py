@@ -3,13 +3,16 @@
 files, its entry in the list of installed programs and its shortcuts go;
 whatever else the user has stays."""
 
+import shutil
 import unittest
 
-from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, UNINSTALL_KEY, Dialog,
-                     WineTestCase, confirm_removal, diff, lay_sample_install, wait_until)
+from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PROGRAM_GROUP_FILES,
+                     UNINSTALL_KEY, Dialog, WineTestCase, confirm_removal, diff,
+                     lay_sample_install, wait_until)
 
 
 class RemovalOnSampleInstall(WineTestCase):
+    maxDiff = None
 
     def setUp(self):
         super().setUp()
@@ -33,21 +36,45 @@ class RemovalOnSampleInstall(WineTestCase):
             self.prefix.write_file(path, "not the uninstaller's")
         self.before = self.prefix.snapshot()
 
-    def test_RemovesExactlyTheProductsFilesEntryAndShortcuts(self):
+    def remove(self):
+        """The whole road: "Yes", "&No", and both processes ended."""
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
         confirm_removal(self.prefix).click("&No")
         self.assertEqual(run.exit_code(), 0)
         self.assertEnded(["uninstall.exe", "suicide.exe"], 10)
         wait_until(lambda: not self.prefix.exists(self.prefix.temp + "\\suicide.exe"), 10,
                    "the temporary copy to go")
+        return self.prefix.snapshot()
 
+    def expected_changes(self, gone, gone_dirs=()):
+        return sorted(["- file %s" % p.lower() for p in gone]
+                      + ["- dir %s" % p.lower() for p in gone_dirs]
+                      + ["- key %s" % UNINSTALL_KEY.lower()])
+
+    def test_RemovesExactlyTheProductsFilesEntryAndShortcuts(self):
+        after = self.remove()
         gone = [p for p in self.sample.files if p != self.read_only]
-        gone += [self.sample.uninstaller, self.sample.desktop_shortcut,
-                 self.sample.program_group] + self.sample.group_files
-        expected = sorted(["- file %s" % p.lower() for p in gone if p != self.sample.program_group]
-                          + ["- dir %s" % self.sample.program_group.lower(),
-                             "- key %s" % UNINSTALL_KEY.lower()])
-        self.assertEqual(sorted(diff(self.before, self.prefix.snapshot())), expected)
+        gone += [self.sample.uninstaller, self.sample.desktop_shortcut] + self.sample.group_files
+        self.assertEqual(sorted(diff(self.before, after)),
+                         self.expected_changes(gone, [self.sample.program_group]))
+
+    def test_GroupThatIsALinkLeavesTheFilesItLeadsTo(self):
+        # The group is a link to a folder of the user's own files, among
+        # them files with the group's names: none of them may go. Wine shows
+        # a host symbolic link to a folder as a reparse point (attributes
+        # 0x410) and refuses to remove it, so here the link stays too; on
+        # Windows the link itself would go, never what it leads to.
+        group = self.prefix.unix(self.sample.program_group)
+        shutil.rmtree(group)
+        notes = self.prefix.user_dir + "\\Documents\\Notes"
+        for name in ("Diary.txt",) + PROGRAM_GROUP_FILES:
+            self.prefix.write_file(notes + "\\" + name, "the user's own")
+        group.symlink_to(self.prefix.unix(notes), target_is_directory=True)
+        before = self.prefix.snapshot()
+        after = self.remove()
+        gone = [p for p in self.sample.files if p != self.read_only]
+        gone += [self.sample.uninstaller, self.sample.desktop_shortcut]
+        self.assertEqual(sorted(diff(before, after)), self.expected_changes(gone))
 
     def test_AnsweringNoChangesNothing(self):
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
