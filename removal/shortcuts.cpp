@@ -17,11 +17,13 @@ int IsNotDotEntry(const char* name)
 // Builds the path of an entry in one of the user's special folders. A folder
 // that cannot be got, or a path that would not fit, builds nothing: an
 // undefined or empty folder would put the entry at the root of the drive.
+// Nor does a folder that is not a full path (a broken shell-folder setting):
+// it would be taken from the current directory, the install directory.
 int BuildSpecialFolderPath(char* path, int csidl, const char* entry)
 {
     char folder[MAX_PATH];
     folder[0] = '\0';
-    if (!g_platform->SHGetSpecialFolderPathA(0, folder, csidl, FALSE) || folder[0] == '\0') {
+    if (!g_platform->SHGetSpecialFolderPathA(0, folder, csidl, FALSE) || !IsFullPath(folder)) {
         path[0] = '\0';
         return 0;
     }

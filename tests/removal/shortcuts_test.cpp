@@ -100,18 +100,29 @@ TEST_F(RegistrationAndShortcutsTest, GroupWithAFileThatCannotGoStaysWithTheOther
     EXPECT_FALSE(mem::FileExists(GROUP + "\\Quillmere.lnk"));
 }
 
-TEST_F(RegistrationAndShortcutsTest, FailedFolderLookupTouchesNothingThere)
+TEST_F(RegistrationAndShortcutsTest, FailedOrRelativeFolderLookupTouchesNothingThere)
 {
     // An undefined group path could be "\Quillmere" at the drive's root,
-    // whose files would all be deleted.
-    mem::AddFile("C:\\Quillmere\\precious.doc");
-    mem::AddFile("C:\\Quillmere.lnk");
-    mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
-    mem::FailSpecialFolder(CSIDL_PROGRAMS);
-    EXPECT_EQ(RemoveShortcuts(), 0);
-    EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
-    EXPECT_TRUE(mem::FileExists("C:\\Quillmere\\precious.doc"));
-    EXPECT_TRUE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+    // whose files would all be deleted. A relative one (a broken setting)
+    // would be taken from the current directory, here the root.
+    const bool relative[] = {false, true};
+    for (bool broken : relative) {
+        SetUp();
+        mem::AddFile("C:\\Quillmere\\precious.doc");
+        mem::AddFile("C:\\Quillmere.lnk");
+        if (broken) {
+            mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, ".");
+            mem::SetSpecialFolder(CSIDL_PROGRAMS, ".");
+        } else {
+            mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+            mem::FailSpecialFolder(CSIDL_PROGRAMS);
+        }
+        EXPECT_EQ(RemoveShortcuts(), 0);
+        EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
+        EXPECT_TRUE(mem::FileExists("C:\\Quillmere\\precious.doc"));
+        EXPECT_TRUE(mem::FileExists("C:\\Quillmere.lnk"));
+        EXPECT_TRUE(mem::FileExists(DESKTOP + "\\Quillmere.lnk"));
+    }
 }
 
 TEST_F(RegistrationAndShortcutsTest, OneFailedLookupStillRemovesTheOtherPart)
