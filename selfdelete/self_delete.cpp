@@ -38,11 +38,22 @@ int StartSelfDelete(const char* uninstallerPath)
         return 0;
     }
 
+    // A read-only "suicide.exe" left by an earlier run cannot be overwritten,
+    // and would block every later hand-off: it is made writable first. (A
+    // failed lookup gives INVALID_FILE_ATTRIBUTES, which has the folder bit.)
+    const DWORD leftover = g_platform->GetFileAttributesA(copyPath);
+    if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+        FILE_ATTRIBUTE_READONLY) {
+        g_platform->SetFileAttributesA(copyPath, leftover & ~FILE_ATTRIBUTE_READONLY);
+    }
     // Only a copy this program has just written may be started: whatever
     // "suicide.exe" already stands in the temp folder is not ours.
     if (!g_platform->CopyFileA(ownPath, copyPath, FALSE)) {
         return 0;
     }
+    // The copy carries the uninstaller's attributes; read-only, it could not
+    // be opened for deletion on close and would stay behind.
+    g_platform->SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
     // The copy is deleted by the system once this handle is closed and the
     // copy's own process has ended.
     HANDLE copy = g_platform->CreateFileA(copyPath, GENERIC_READ,

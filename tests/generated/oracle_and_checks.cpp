@@ -285,7 +285,7 @@ void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::str
             allowed = MayRemoveFolder(legit, Resolve(target));
         } else if (change.kind == mem::KEY_DELETED) {
             allowed = UpperAscii(target) == UpperAscii(std::string("HKLM\\") + kUninstallKey);
-        } else if (change.kind == mem::FILE_WRITTEN) {
+        } else if (change.kind == mem::FILE_WRITTEN || change.kind == mem::ATTRIBUTES_SET) {
             allowed = legit.hasTempCopy && Resolve(target) == legit.tempCopy;
         }
         if (!allowed) {

@@ -150,16 +150,37 @@ TEST_F(SelfDeleteTest, CopyRunsInTheTempFolderSoTheInstallDirectoryCanGo)
 
 TEST_F(SelfDeleteTest, StaleCopyInTheTempFolderIsOverwritten)
 {
-    mem::AddFile(options_.tempPath + "SUICIDE.EXE", "left by an earlier run");
+    // A read-only one too: left so, it would block every later hand-off.
+    const bool readOnly[] = {false, true};
+    for (bool leftReadOnly : readOnly) {
+        SetUp();
+        mem::AddFile(options_.tempPath + "SUICIDE.EXE", "left by an earlier run");
+        mem::SetReadOnly(options_.tempPath + "SUICIDE.EXE", leftReadOnly);
+        RunRoad();
+        ASSERT_EQ(Children().size(), 1u) << "read-only: " << leftReadOnly << mem::Dump();
+        ExpectCleanMachine();  // the program that ran was ours: it cleaned up
+    }
+}
+
+TEST_F(SelfDeleteTest, ReadOnlyUninstallerLeavesNoCopyBehind)
+{
+    // Its copy comes out read-only, and a read-only file cannot be opened
+    // for deletion on close.
+    options_.readOnlyUninstaller = true;
     RunRoad();
     ASSERT_EQ(Children().size(), 1u);
-    ExpectCleanMachine();  // the program that ran was ours: it cleaned up
+    EXPECT_FALSE(mem::FileExists(Copy())) << mem::Dump();
+    EXPECT_TRUE(mem::FileExists(Uninstaller())) << "a read-only file of the product stays";
+    EXPECT_EQ(mem::OpenHandleCount(), 0u);
 }
 
 TEST_F(SelfDeleteTest, FailedCopyStartsNothingAndLeavesTheUninstaller)
 {
+    // Held open by another program: made writable or not, it cannot be
+    // overwritten.
     mem::AddFile(Copy(), "someone else's program");
     mem::SetReadOnly(Copy());
+    mem::SetInUse(Copy());
     RunRoad();
     EXPECT_TRUE(Children().empty()) << mem::Dump();
     EXPECT_TRUE(mem::FileExists(Uninstaller()));

@@ -65,6 +65,7 @@ void LaySampleInstall(const InstallOptions& o)
     }
     if (o.uninstaller) {
         mem::AddFile(UninstallerPath(o), UNINSTALLER_IMAGE);
+        mem::SetReadOnly(UninstallerPath(o), o.readOnlyUninstaller);
     }
     if (o.settingsKey) {
         mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue,

@@ -31,6 +31,7 @@ struct InstallOptions {
     // Other files in the install directory (the user's own, say).
     std::vector<std::string> otherFiles;
     bool uninstaller = true;  // Uninstall.exe in the install directory
+    bool readOnlyUninstaller = false;  // installed from read-only media, say
     // HKCU "Software\Korrindal\Quillmere" "Program Path" = installDir.
     bool settingsKey = true;
     // HKLM uninstall entry with DisplayName and UninstallString.

@@ -95,6 +95,19 @@ class HandOffUnderWine(WineTestCase):
         self.assertEqual(sorted(p.name for p in self.prefix.unix(sample.install_dir).iterdir()),
                          ["My notes.txt"])
 
+    def test_ReadOnlyUninstallerLeavesNoCopyBehind(self):
+        # Installed from read-only media, or marked so by the user: its copy
+        # comes out read-only too, and a read-only file cannot be opened for
+        # deletion on close. Left in the temp folder, it would block every
+        # later hand-off on Windows, where it cannot be overwritten.
+        sample = lay_sample_install(self.prefix)
+        self.prefix.unix(sample.uninstaller).chmod(0o444)
+        _, times = self.whole_road(sample)
+        self.assertWithin(times, ["both ended", "copy gone"], HANDOFF_BOUND)
+        self.assertFalse(self.prefix.exists(self.prefix.temp + "\\" + TEMP_COPY_NAME))
+        # A read-only file of the product is not the uninstaller's to force.
+        self.assertTrue(self.prefix.exists(sample.uninstaller), "the uninstaller must stay")
+
     def test_StaleCopyThatCannotBeOverwrittenIsNeverStarted(self):
         # A "suicide.exe" the uninstaller did not write, and cannot replace:
         # starting it would run a stranger's program with the uninstaller's
