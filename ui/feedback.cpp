@@ -16,21 +16,6 @@ void StripTrailingQuotes(char* first)
     }
 }
 
-// Where the closing quote of a quoted program path at the start of the
-// command stands, or 0 when the command does not begin with a non-empty
-// quoted path.
-char* ClosingQuoteOfProgram(char* command)
-{
-    if (command[0] != '"') {
-        return 0;
-    }
-    char* p = command + 1;
-    while (*p != '\0' && *p != '"') {
-        ++p;
-    }
-    return (*p == '"' && p != command + 1) ? p : 0;
-}
-
 }  // namespace
 
 const char* FormFeedbackCommand(char* command, DWORD storedLength)
@@ -41,18 +26,29 @@ const char* FormFeedbackCommand(char* command, DWORD storedLength)
     // A value stored without its zero ends at its stored length.
     command[storedLength] = '\0';
 
-    char* start = command;
-    char* closingQuote = ClosingQuoteOfProgram(command);
-    if (closingQuote != 0) {
-        // "C:\Program Files\...\browser.exe" stays quoted: unquoted, the
-        // blanks would make the system try C:\Program.exe first. What follows
-        // the closing quote stays between the program and the address.
+    // The program starts after the leading blanks and quotes.
+    char* program = command;
+    int quoteSkipped = 0;
+    while (*program == ' ' || *program == '"') {
+        quoteSkipped |= *program == '"';
+        ++program;
+    }
+    char* closingQuote = program;
+    while (*closingQuote != '\0' && *closingQuote != '"') {
+        ++closingQuote;
+    }
+    char* start = program;
+    if (quoteSkipped && *closingQuote == '"') {
+        // "C:\Program Files\...\browser.exe" stays quoted, whatever stood
+        // before its opening quote: unquoted, the blanks would make the
+        // system try C:\Program.exe first. The quote goes right before the
+        // program, in the last skipped byte. What follows the closing quote
+        // stays between the program and the address.
+        --start;
+        *start = '"';
         StripTrailingQuotes(closingQuote + 1);
     } else {
-        StripTrailingQuotes(command);
-        while (*start == ' ' || *start == '"') {
-            ++start;
-        }
+        StripTrailingQuotes(program);
     }
     if (!AppendString(command, FEEDBACK_COMMAND_SIZE, " ") ||
         !AppendString(command, FEEDBACK_COMMAND_SIZE, FEEDBACK_URL)) {

@@ -18,9 +18,11 @@ const unsigned FEEDBACK_COMMAND_SIZE = BROWSER_COMMAND_MAX + 1 + 1 + sizeof(FEED
 // could not be appended.
 //
 // Quotes at the end of the value are stripped and blanks and quotes at its
-// start skipped, then a blank and the page's address appended. A value that
-// begins with a quoted program path keeps that path quoted, so a path with
-// blanks cannot be taken for a shorter program ("C:\Program.exe").
+// start skipped, then a blank and the page's address appended. A program
+// path in quotes keeps them, whatever blanks and quotes stand before it, so
+// a path with blanks cannot be taken for a shorter program
+// ("C:\Program.exe"): the command then starts with a quote in the last
+// skipped byte.
 const char* FormFeedbackCommand(char* command, DWORD storedLength);
 
 // Starts the browser registered for the Internet Explorer application class

@@ -58,15 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const void* zero = std::memchr(value, 0, storedLength);
     const size_t valueLength = zero ? static_cast<size_t>(static_cast<const char*>(zero) - value)
                                     : storedLength;
-    // A quoted program path: a quote, at least one byte, the closing quote.
-    size_t closingQuote = 0;
-    if (valueLength > 0 && value[0] == '"') {
-        const void* second = std::memchr(value + 1, '"', valueLength - 1);
-        if (second != nullptr) {
-            closingQuote = static_cast<size_t>(static_cast<const char*>(second) - value);
-        }
+    // A quoted program path: the leading blanks and quotes, a quote among
+    // them, then the program (at least one byte) up to its closing quote.
+    size_t skipped = 0;
+    bool quoteSkipped = false;
+    while (skipped < valueLength && (value[skipped] == ' ' || value[skipped] == '"')) {
+        quoteSkipped = quoteSkipped || value[skipped] == '"';
+        ++skipped;
     }
-    const bool quotedProgram = closingQuote >= 2;
+    const void* closing = skipped < valueLength
+                              ? std::memchr(value + skipped, '"', valueLength - skipped)
+                              : nullptr;
+    const bool quotedProgram = quoteSkipped && closing != nullptr;
+    const size_t closingQuote =
+        quotedProgram ? static_cast<size_t>(static_cast<const char*>(closing) - value) : 0;
 
     const char* command = FormFeedbackCommand(buffer, storedLength);
 
@@ -84,20 +89,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(command[programLength] == ' ');
     FUZZ_CHECK(std::memcmp(command + programLength + 1, FEEDBACK_URL, urlLength) == 0);
 
-    // Before it stands a piece of the value, taken in place and unchanged:
-    // only blanks and quotes are dropped before it and only quotes after it.
+    // Before it stands a piece of the value, taken in place and unchanged
+    // but for the opening quote of a quoted path, written into the last
+    // skipped byte: only blanks and quotes are dropped before it and only
+    // quotes after it.
     const size_t offset = static_cast<size_t>(command - buffer);
+    const size_t rewritten = quotedProgram ? 1 : 0;
     FUZZ_CHECK(offset + programLength <= valueLength);
-    FUZZ_CHECK(std::memcmp(command, value + offset, programLength) == 0);
-    FUZZ_CHECK(AllBytesAre(value, value + offset, " \""));
+    FUZZ_CHECK(programLength >= rewritten);
+    FUZZ_CHECK(std::memcmp(command + rewritten, value + offset + rewritten,
+                           programLength - rewritten) == 0);
+    FUZZ_CHECK(AllBytesAre(value, value + offset + rewritten, " \""));
     FUZZ_CHECK(AllBytesAre(value + offset + programLength, value + valueLength, "\""));
 
     if (quotedProgram) {
-        // The quoted path is kept whole, quotes and all; quotes after its
-        // arguments go.
-        FUZZ_CHECK(offset == 0);
-        FUZZ_CHECK(programLength >= closingQuote + 1);
-        FUZZ_CHECK(programLength == closingQuote + 1 || command[programLength - 1] != '"');
+        // The quoted path is kept whole, in quotes, right after what was
+        // skipped; quotes after its arguments go.
+        FUZZ_CHECK(offset + 1 == skipped);
+        FUZZ_CHECK(command[0] == '"');
+        FUZZ_CHECK(offset + programLength >= closingQuote + 1);
+        FUZZ_CHECK(offset + programLength == closingQuote + 1 || command[programLength - 1] != '"');
     } else if (programLength > 0) {
         // No quote at either end and no blank in front.
         FUZZ_CHECK(command[0] != '"' && command[0] != ' ');

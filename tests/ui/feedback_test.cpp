@@ -76,6 +76,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"QuotesInTheMiddleKept", Z("C:\\b.exe \"x y\" z"),
                     "C:\\b.exe \"x y\" z " + URL},
         CommandCase{"LeadingBlanksAndQuotesSkipped", Z("  \"\" C:\\b.exe"), "C:\\b.exe " + URL},
+        // Whatever is skipped before a quoted path, it stays quoted.
+        CommandCase{"BlanksBeforeAQuotedPath", Z("  \"" + IE + "\""), "\"" + IE + "\" " + URL},
+        CommandCase{"DoubledQuotesAroundAPath", Z("\"\"C:\\P F\\b.exe\"\""),
+                    "\"C:\\P F\\b.exe\" " + URL},
+        CommandCase{"BlankInsideTheOpeningQuote", Z("\" C:\\P F\\b.exe\""),
+                    "\"C:\\P F\\b.exe\" " + URL},
         CommandCase{"EmptyValue", Z(""), " " + URL},
         CommandCase{"ValueOfNoBytes", "", " " + URL},
         CommandCase{"ValueMadeOnlyOfQuotes", Z("\"\"\"\""), " " + URL},
@@ -119,20 +125,28 @@ TEST_F(FeedbackPageFailureTest, FailedQueryClosesTheKey)
 
 TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
 {
-    const std::string registered = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
-    mem::AddFile(registered, "browser");
-    mem::AddFile("C:\\Program.exe", "planted");
-    mem::AddFile("C:\\Program Files\\Internet.exe", "planted");
-    mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z("\"" + registered + "\""));
-    OpenFeedbackPage();
-    bool ran = false;
-    for (const mem::ProcessRecord& process : mem::Processes()) {
-        if (process.startedByWinExec) {
-            EXPECT_EQ(process.imagePath, registered);
-            ran = true;
+    // Planted where an unquoted path with blanks would find them first.
+    const std::string ie = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
+    struct Row {
+        std::string stored;
+        std::string runs;
+    };
+    const Row rows[] = {{"\"" + ie + "\"", ie}, {"  \"" + ie + "\"", ie}};
+    for (const Row& row : rows) {
+        SetUp();
+        mem::AddFile(ie, "browser");
+        mem::AddFile("C:\\Program.exe", "planted");
+        mem::AddFile("C:\\Program Files\\Internet.exe", "planted");
+        mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z(row.stored));
+        OpenFeedbackPage();
+        std::vector<std::string> ran;
+        for (const mem::ProcessRecord& process : mem::Processes()) {
+            if (process.startedByWinExec) {
+                ran.push_back(process.imagePath);
+            }
         }
+        EXPECT_EQ(ran, std::vector<std::string>{row.runs}) << row.stored << mem::Dump();
     }
-    EXPECT_TRUE(ran) << mem::Dump();
 }
 
 }  // namespace

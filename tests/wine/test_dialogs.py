@@ -184,26 +184,39 @@ class CompletionDialog(WineTestCase):
 
 
 class FeedbackBrowserPath(WineTestCase):
-    """The browser's registered path has blanks and is quoted: it must stay
-    quoted, or the system would look for C:\\Program.exe first, a place
-    where anyone who could write there would be run, often with the
-    uninstaller's raised rights."""
+    """The browser runs from where it is registered, never from a place the
+    user (or anyone) can write to, where a planted program would be run,
+    often with the uninstaller's raised rights:
+    a registered path with blanks stays quoted, whatever blanks or quotes
+    stand before it, or the system would look for C:\\Program.exe first."""
 
     def test_RunsRegisteredBrowserNeverThePlantedProgram(self):
-        install_recorder(self.prefix, BROWSER)
-        for planted in PLANTED:
-            install_recorder(self.prefix, planted)
-        register_browser(self.prefix, '"%s"' % BROWSER)
-        twin = self.install_twin()
-        run = self.prefix.start('"%s"' % twin)
-        Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
-        Dialog.wait(self.prefix, COMPLETED_CAPTION).click("&Yes")
-        runs = wait_until(lambda: recorded_runs(self.prefix, BROWSER), 20, "the browser to run")
-        self.assertEqual(run.exit_code(), 0)
-        self.assertEqual(runs, [('"C:\\Program Files\\Web Browser\\browser.exe" %s'
-                                 % feedback_url(), BROWSER)])
-        for planted in PLANTED:
-            self.assertEqual(recorded_runs(self.prefix, planted), [], planted + " was run")
+        # Registered value, the recorder that must run and its command
+        # line before the address, the planted ones that must not run.
+        table = [
+            ('"%s"' % BROWSER, BROWSER, '"%s"' % BROWSER, PLANTED),
+            ('  "%s"' % BROWSER, BROWSER, '"%s"' % BROWSER, PLANTED),
+        ]
+        for registered, browser, program, planted in table:
+            with self.subTest(registered=registered):
+                recorders = (browser,) + planted
+                for recorder in recorders:
+                    install_recorder(self.prefix, recorder)
+                    self.prefix.unix(recorder + ".log").unlink(missing_ok=True)
+                register_browser(self.prefix, registered)
+                twin = self.install_twin()
+                run = self.prefix.start('"%s"' % twin)
+                Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
+                Dialog.wait(self.prefix, COMPLETED_CAPTION).click("&Yes")
+                ran = lambda: {r: [(line, path.lower()) for line, path in
+                                   recorded_runs(self.prefix, r)]
+                               for r in recorders if recorded_runs(self.prefix, r)}
+                wait_until(ran, 20, "the browser to run")
+                self.assertEqual(run.exit_code(), 0)
+                # The next row's uninstaller must not meet this one's copy.
+                self.assertEnded(["uninstall.exe", "suicide.exe"], 10)
+                self.assertEqual(ran(), {browser: [("%s %s" % (program, feedback_url()),
+                                                    browser.lower())]})
 
 
 if __name__ == "__main__":
