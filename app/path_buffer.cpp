@@ -58,6 +58,16 @@ int IsFullPath(const char* path)
     return IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
+int GetStartFolder(char* folder)
+{
+    const UINT systemLength = g_platform->GetSystemDirectoryA(folder, MAX_PATH);
+    if (systemLength != 0 && systemLength < MAX_PATH) {
+        return 1;
+    }
+    const DWORD tempLength = g_platform->GetTempPathA(MAX_PATH, folder);
+    return tempLength != 0 && tempLength < MAX_PATH;
+}
+
 namespace {
 
 char FoldAsciiCase(char c)

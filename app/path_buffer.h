@@ -23,6 +23,14 @@ int BuildPath(char* buffer, unsigned bufferSize, const char* first, const char* 
 // different folder depending on the current directory and drive.
 int IsFullPath(const char* path);
 
+// Fills folder (MAX_PATH bytes) with the folder the programs this one starts
+// run in: the system folder, which this program never removes and only
+// administrators can write to, so a program started by bare name is never
+// taken from a folder anyone could drop one into. Failing that, the temp
+// folder: at least not the install directory. Returns 0 when neither can be
+// got whole.
+int GetStartFolder(char* folder);
+
 // Compares two whole names, the letters A to Z equal to a to z and nothing
 // else folded.
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right);

@@ -69,11 +69,12 @@ int StartSelfDelete(const char* uninstallerPath)
     // what tells the copy that the uninstaller's file is free.
     g_platform->CreateMutexA(0, TRUE, EXIT_MUTEX_NAME);
 
-    // The copy runs in the temp folder: with this process's current directory
-    // (often the install directory) it would keep that directory from being
-    // removed.
-    g_platform->CreateProcessA(0, commandLine, 0, 0, FALSE, NORMAL_PRIORITY_CLASS, 0, tempDir,
-                               &startup, &process);
+    // Not in this process's current directory (often the install directory):
+    // the copy would keep that directory from being removed.
+    char startFolder[MAX_PATH];
+    g_platform->CreateProcessA(0, commandLine, 0, 0, FALSE, NORMAL_PRIORITY_CLASS, 0,
+                               GetStartFolder(startFolder) ? startFolder : tempDir, &startup,
+                               &process);
     g_platform->WaitForSingleObject(started, HANDOFF_WAIT_MS);
     g_platform->CloseHandle(copy);
     return 0;

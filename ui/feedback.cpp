@@ -78,11 +78,11 @@ void OpenFeedbackPage(void)
     // The browser inherits this process's current directory, which is the
     // install directory when the uninstaller was started from the product's
     // shortcut; for as long as the browser ran, that directory could not be
-    // removed. The temp folder is left to it instead.
-    char tempDir[MAX_PATH];
-    DWORD tempLength = g_platform->GetTempPathA(MAX_PATH, tempDir);
-    if (tempLength != 0 && tempLength < MAX_PATH) {
-        g_platform->SetCurrentDirectoryA(tempDir);
+    // removed. And a browser registered by bare name is looked for in the
+    // current directory before the system folder.
+    char startFolder[MAX_PATH];
+    if (GetStartFolder(startFolder)) {
+        g_platform->SetCurrentDirectoryA(startFolder);
     }
     g_platform->WinExec(feedbackCommand, SW_SHOW);
 }

@@ -139,13 +139,22 @@ TEST_F(SelfDeleteTest, CopyIsQuotedAndTheUninstallerPathIsTheWholeTail)
     ExpectCleanMachine();
 }
 
-TEST_F(SelfDeleteTest, CopyRunsInTheTempFolderSoTheInstallDirectoryCanGo)
+TEST_F(SelfDeleteTest, CopyRunsInTheSystemFolderSoTheInstallDirectoryCanGo)
 {
-    RunRoad();  // the uninstaller ran with the install directory as its own
-    ASSERT_EQ(Children().size(), 1u);
-    const std::string temp = options_.tempPath.substr(0, options_.tempPath.size() - 1);
-    EXPECT_EQ(Children()[0].currentDirectory, temp);
-    EXPECT_FALSE(mem::FolderExists(options_.installDir));
+    // The uninstaller runs with the install directory as its own. The temp
+    // folder serves when the system folder cannot be got.
+    const bool systemFolderFails[] = {false, true};
+    for (bool fails : systemFolderFails) {
+        SetUp();
+        if (fails) {
+            mem::FailCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
+        }
+        RunRoad();
+        ASSERT_EQ(Children().size(), 1u);
+        const std::string temp = options_.tempPath.substr(0, options_.tempPath.size() - 1);
+        EXPECT_EQ(Children()[0].currentDirectory, fails ? temp : "C:\\Windows\\System32");
+        EXPECT_FALSE(mem::FolderExists(options_.installDir));
+    }
 }
 
 TEST_F(SelfDeleteTest, StaleCopyInTheTempFolderIsOverwritten)

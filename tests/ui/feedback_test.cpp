@@ -55,6 +55,7 @@ TEST_P(FeedbackPageTest, StartsTheBrowserWithThePageAddress)
     OpenFeedbackPage();
     ASSERT_EQ(Started().size(), 1u) << mem::Dump();
     EXPECT_EQ(Started()[0], GetParam().command);
+    EXPECT_EQ(mem::WinExecCommands()[0].showCommand, static_cast<UINT>(SW_SHOW)) << "not hidden";
     EXPECT_EQ(mem::OpenHandleCount(1), 0u) << "the browser key stays open";
 }
 
@@ -125,18 +126,30 @@ TEST_F(FeedbackPageFailureTest, FailedQueryClosesTheKey)
 
 TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
 {
-    // Planted where an unquoted path with blanks would find them first.
+    // Planted where an unquoted path with blanks, or a bare name looked for
+    // in the temp folder, would find them first. A bare name is looked for
+    // in the uninstaller's folder, the current directory, then the system
+    // folder.
     const std::string ie = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
+    const std::string system = "C:\\Windows\\System32\\browser.exe";
+    const std::string temp = "C:\\Users\\Alice\\Temp\\";
     struct Row {
         std::string stored;
         std::string runs;
     };
-    const Row rows[] = {{"\"" + ie + "\"", ie}, {"  \"" + ie + "\"", ie}};
+    const Row rows[] = {{"\"" + ie + "\"", ie}, {"  \"" + ie + "\"", ie}, {"browser.exe", system}};
     for (const Row& row : rows) {
         SetUp();
         mem::AddFile(ie, "browser");
+        mem::AddFile(system, "browser");
         mem::AddFile("C:\\Program.exe", "planted");
         mem::AddFile("C:\\Program Files\\Internet.exe", "planted");
+        mem::AddFile(temp + "browser.exe", "planted");
+        mem::SetTempPath(temp);
+        mem::AddFile("C:\\Program Files\\Quillmere\\Uninstall.exe");
+        mem::SetShellProcess("C:\\Program Files\\Quillmere\\Uninstall.exe",
+                             "\"C:\\Program Files\\Quillmere\\Uninstall.exe\"",
+                             "C:\\Program Files\\Quillmere");
         mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z(row.stored));
         OpenFeedbackPage();
         std::vector<std::string> ran;

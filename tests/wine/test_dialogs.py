@@ -187,15 +187,22 @@ class FeedbackBrowserPath(WineTestCase):
     """The browser runs from where it is registered, never from a place the
     user (or anyone) can write to, where a planted program would be run,
     often with the uninstaller's raised rights:
-    a registered path with blanks stays quoted, whatever blanks or quotes
-    stand before it, or the system would look for C:\\Program.exe first."""
+    - a registered path with blanks stays quoted, whatever blanks or quotes
+      stand before it, or the system would look for C:\\Program.exe first;
+    - a browser registered by bare name is looked for in the uninstaller's
+      folder, then the current directory, then the system folder: the
+      current directory the uninstaller gives it is the system folder, not
+      the temp folder."""
 
     def test_RunsRegisteredBrowserNeverThePlantedProgram(self):
+        system_browser = r"C:\windows\system32\browser.exe"
         # Registered value, the recorder that must run and its command
         # line before the address, the planted ones that must not run.
         table = [
             ('"%s"' % BROWSER, BROWSER, '"%s"' % BROWSER, PLANTED),
             ('  "%s"' % BROWSER, BROWSER, '"%s"' % BROWSER, PLANTED),
+            ("browser.exe", system_browser, "browser.exe",
+             (self.prefix.temp + "\\browser.exe",)),
         ]
         for registered, browser, program, planted in table:
             with self.subTest(registered=registered):
