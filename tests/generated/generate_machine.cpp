@@ -153,6 +153,15 @@ const VariantTable<MachineDraft> kGroups = {
          d.note = count == 0 ? "empty" : "entries";
      }},
     {20, "missing", nullptr},
+    // A link to a folder of the user's own, some of its names the group's:
+    // nothing in it is the product's.
+    {8, "link",
+     [](Random&, MachineDraft& d) {
+         d.m.groupLinkTarget = "C:\\Users\\Alice\\Documents\\Quillmere Notes";
+         for (const char* name : {"Diary.txt", "Quillmere.lnk", "Uninstall Quillmere.lnk"}) {
+             d.m.tree.AddFile(d.m.groupLinkTarget + "\\" + name, "the user's own");
+         }
+     }},
 };
 
 const VariantTable<MachineDraft> kProgramsExtras = {
@@ -539,6 +548,9 @@ void LayMachine(const Machine& m)
 
     LaySpecialFolder(CSIDL_DESKTOPDIRECTORY, m.desktop, m.desktopState);
     LaySpecialFolder(CSIDL_PROGRAMS, m.programs, m.programsState);
+    if (!m.groupLinkTarget.empty()) {
+        mem::AddFolderLink(m.programs + "\\Quillmere", m.groupLinkTarget);
+    }
     mem::AddFile(std::string(kCommonDesktop) + "\\Quillmere.lnk", "all users' shortcut");
     mem::AddFile(std::string(kCommonPrograms) + "\\Quillmere\\Quillmere.lnk", "all users' group");
     mem::SetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, kCommonDesktop);

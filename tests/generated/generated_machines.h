@@ -244,6 +244,9 @@ struct Machine {
     FolderState desktopState = NOT_SET;
     std::string programs;
     FolderState programsState = NOT_SET;
+    // When set, the program group is a link to this folder of the user's
+    // files (the files are in the tree, the link is not).
+    std::string groupLinkTarget;
     std::string tempPath;  // what GetTempPathA gives; "" makes it fail
 
     bool uninstallKey = false;

@@ -192,15 +192,14 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
     expected.handOff = m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
                        copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&
-                       (stale == nullptr || (!stale->folder && !stale->readOnly && !stale->inUse));
+                       (stale == nullptr || (!stale->folder && !stale->inUse));
     if (!expected.handOff) {
         return expected;
     }
-    // The copy carries the uninstaller's read-only attribute, and a
-    // read-only file cannot be opened for deletion on close.
-    if (!m.uninstallerReadOnly) {
-        expected.files.insert(legit.tempCopy.Key());
-    }
+    // A read-only leftover is made writable first, and the copy made normal
+    // before it is opened for deletion on close, whatever the uninstaller's
+    // attributes: it always goes.
+    expected.files.insert(legit.tempCopy.Key());
     // With a free mutex of that name held elsewhere the copy does not wait
     // for the uninstaller's end: its delete of the running file fails.
     if (!m.uninstallerReadOnly && !m.uninstallerInUse && m.staleObjects != STALE_MUTEX_FREE) {
