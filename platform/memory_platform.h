@@ -80,6 +80,10 @@ void ProtectKey(HKEY root, const std::string& subKey);
 // Windows never gives (relative, or with a trailing separator) is a seeding
 // fault.
 void SetSpecialFolder(int csidl, const std::string& path);
+// A broken shell-folder setting: SHGetSpecialFolderPathA gives path as the
+// user stored it, relative or not, for the tests that show the program
+// refuses such a folder. Nothing else seeds a path Windows would not give.
+void SetBrokenSpecialFolder(int csidl, const std::string& path);
 // SHGetSpecialFolderPathA fails for csidl.
 void FailSpecialFolder(int csidl);
 // What GetTempPathA gives: a full path with its trailing separator (anything

@@ -171,6 +171,12 @@ void SetSpecialFolder(int csidl, const std::string& path)
     M().specialFolders[csidl & 0xFF] = path;
 }
 
+void SetBrokenSpecialFolder(int csidl, const std::string& path)
+{
+    Lock lock(Mutex());
+    M().specialFolders[csidl & 0xFF] = path;
+}
+
 void FailSpecialFolder(int csidl)
 {
     Lock lock(Mutex());

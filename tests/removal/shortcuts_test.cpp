@@ -111,8 +111,8 @@ TEST_F(RegistrationAndShortcutsTest, FailedOrRelativeFolderLookupTouchesNothingT
         mem::AddFile("C:\\Quillmere\\precious.doc");
         mem::AddFile("C:\\Quillmere.lnk");
         if (broken) {
-            mem::SetSpecialFolder(CSIDL_DESKTOPDIRECTORY, ".");
-            mem::SetSpecialFolder(CSIDL_PROGRAMS, ".");
+            mem::SetBrokenSpecialFolder(CSIDL_DESKTOPDIRECTORY, ".");
+            mem::SetBrokenSpecialFolder(CSIDL_PROGRAMS, ".");
         } else {
             mem::FailSpecialFolder(CSIDL_DESKTOPDIRECTORY);
             mem::FailSpecialFolder(CSIDL_PROGRAMS);
