@@ -1,0 +1,130 @@
+"""The product as the Wine tests know it: its captions, keys and files, a
+sample install laid out as its installer leaves it, the recording browser and
+a file held open by another process."""
+
+from .base import HarnessError, uninstaller_exe, wait_until, _win_of_unix
+from .dialogs import Dialog
+from .registry import reg_key, reg_string
+
+CONFIRM_CAPTION = "Confirm removing of Quillmere"
+COMPLETED_CAPTION = "Uninstall Completed"
+
+SETTINGS_KEY = r"HKCU\Software\Korrindal\Quillmere"
+PROGRAM_PATH_VALUE = "Program Path"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmere"
+BROWSER_KEY = r"HKLM\Software\Classes\CLSID\{0002DF01-0000-0000-C000-000000000046}\LocalServer32"
+TEMP_COPY_NAME = "suicide.exe"
+
+INSTALL_DIR = r"C:\Program Files\Quillmere"
+# The product's files as its installer writes them.
+PRODUCT_FILES = ("Quillmere.exe", "Quillmere.hlp", "Quillmere.cnt", "Quillmere.gid",
+                 "Quillmere.fts", "Quillmere.ftg", "Buy Online Now!.url")
+# The same names in other letter cases: the sweep compares without regard to
+# ASCII case, so each of these must go as well.
+MIXED_CASE_PRODUCT_FILES = ("QUILLMERE.EXE", "quillmere.hlp", "QuillMere.Cnt", "qUILLMERE.gId",
+                            "Quillmere.FTS", "quillMERE.ftg", "BUY ONLINE NOW!.URL")
+PROGRAM_GROUP_FILES = ("Quillmere.lnk", "Quillmere Help.lnk", "Uninstall Quillmere.lnk",
+                       "Buy Online Now!.url")
+
+
+class SampleInstall:
+    def __init__(self, prefix, install_dir, files):
+        self.prefix = prefix
+        self.install_dir = install_dir
+        self.files = [install_dir + "\\" + name for name in files]
+        self.uninstaller = install_dir + "\\Uninstall.exe"
+        self.desktop_shortcut = prefix.desktop + "\\Quillmere.lnk"
+        self.program_group = prefix.programs + "\\Quillmere"
+        self.group_files = [self.program_group + "\\" + n for n in PROGRAM_GROUP_FILES]
+
+    @property
+    def command_line(self):
+        """How Explorer or a shortcut starts the uninstaller."""
+        return '"%s"' % self.uninstaller
+
+
+def confirm_removal(prefix):
+    """Answers "Yes" to the confirmation with a click and returns the
+    completion dialog that follows."""
+    Dialog.wait(prefix, CONFIRM_CAPTION).click("Yes")
+    return Dialog.wait(prefix, COMPLETED_CAPTION)
+
+
+def lay_sample_install(prefix, install_dir=INSTALL_DIR, files=PRODUCT_FILES,
+                       uninstaller=None):
+    """Lays the product out in the prefix as its installer would have left
+    it: the "Program Path" setting, the entry in the list of installed
+    programs, the install directory with the product's files and the
+    uninstaller (the twin under test), a desktop shortcut and a Start-menu
+    group with its shortcuts. The shortcut files are stand-ins (the
+    uninstaller only deletes them)."""
+    sample = SampleInstall(prefix, install_dir, files)
+    for path in sample.files:
+        prefix.write_file(path, "Quillmere product file %s\r\n" % path.rsplit("\\", 1)[1])
+    prefix.install_file(uninstaller or uninstaller_exe(), sample.uninstaller)
+    prefix.write_file(sample.desktop_shortcut, "shortcut to %s\\Quillmere.exe\r\n" % install_dir)
+    for path in sample.group_files:
+        prefix.write_file(path, "shortcut in the program group\r\n")
+    prefix.reg_import(
+        reg_key(SETTINGS_KEY) + "\n"
+        + "%s=%s\n" % (reg_string(PROGRAM_PATH_VALUE), reg_string(install_dir))
+        + "\"Language\"=\"English\"\n\n"
+        + reg_key(UNINSTALL_KEY) + "\n"
+        + "\"DisplayName\"=\"Quillmere\"\n"
+        + "\"UninstallString\"=%s\n" % reg_string(sample.uninstaller)
+        + "\"DisplayIcon\"=%s\n" % reg_string(sample.uninstaller + ",0")
+        + "\"Publisher\"=\"Korrindal\"\n"
+        + "\"DisplayVersion\"=\"1.0\"\n"
+        + "\"URLInfoAbout\"=\"http://www.quillmere.com/\"\n"
+        + "\"InstallLocation\"=%s\n" % reg_string(install_dir)
+        + "\"NoModify\"=dword:00000001\n"
+        + "\"NoRepair\"=dword:00000001\n")
+    return sample
+
+
+# --------------------------------------------------------------------------
+# The browser stand-in.
+
+def install_recorder(prefix, win_path):
+    """Puts the recording program at win_path; what it records goes to
+    win_path + ".log"."""
+    prefix.install_file(prefix.session.helpers["record"], win_path)
+    return win_path
+
+
+def register_browser(prefix, command):
+    """Makes command the browser's registered local server, the value the
+    uninstaller reads to open its feedback page."""
+    prefix.reg_import(reg_key(BROWSER_KEY) + "\n@=%s\n" % reg_string(command))
+
+
+def recorded_runs(prefix, recorder):
+    """What the recording program at recorder was started with, one
+    (command line, own path) pair per start, in order."""
+    log = prefix.unix(recorder + ".log")
+    if not log.exists():
+        return []
+    lines = log.read_bytes().decode("latin-1").splitlines()
+    runs = []
+    for i in range(0, len(lines) - 1, 2):
+        if lines[i].startswith("CMD ") and lines[i + 1].startswith("EXE "):
+            runs.append((lines[i][4:], lines[i + 1][4:]))
+    return runs
+
+
+def hold_open(prefix, win_path):
+    """Keeps win_path open without write sharing in another process of the
+    prefix until the returned function is called."""
+    ready = prefix.root / ("hold-%s.ready" % id(win_path))
+    release = prefix.root / ("hold-%s.release" % id(win_path))
+    holder = prefix.start('"%s" "%s" "%s" "%s"' % (_win_of_unix(prefix.session.helpers["hold"]),
+                                                   win_path, _win_of_unix(ready),
+                                                   _win_of_unix(release)))
+    wait_until(lambda: ready.exists() or not holder.running(), 30, "the file to be held open")
+    if not ready.exists():
+        raise HarnessError("could not hold %s open (exit %s)" % (win_path, holder.exit_code()))
+
+    def let_go():
+        release.touch()
+        holder.exit_code()
+    return let_go
