@@ -10,16 +10,13 @@ import tempfile
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[3]
+from .target import target
+
 HELPER_SOURCES = Path(__file__).resolve().parents[1] / "helpers"
 
-WINE64 = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
-MINGW_GCC = "x86_64-w64-mingw32-gcc"
-
-# Bounds. Wine starts a process in well under a second once its server runs;
-# these leave room for a loaded machine without letting a hung run stall the
-# suite.
+# Bounds under the host's wine64, scaled by the target (`bound`). Wine starts
+# a process there in well under a second once its server runs; these leave
+# room for a loaded machine without letting a hung run stall the suite.
 RUN_TIMEOUT = 60.0
 DIALOG_TIMEOUT = 30.0
 
@@ -31,12 +28,18 @@ class HarnessError(AssertionError):
     AssertionError, unittest counts it as a failure of the test."""
 
 
+def bound(seconds):
+    """A time bound set for the host's wine64, scaled to the run's target."""
+    return target().bound(seconds)
+
+
 def uninstaller_exe():
-    """The twin under test: $UNINSTALLER_EXE, else the build's default place."""
+    """The uninstaller under test: $UNINSTALLER_EXE, else where the build
+    writes the target's."""
     path = os.environ.get("UNINSTALLER_EXE")
     if path:
         return Path(path).resolve()
-    return REPO / "build" / "wine-w64" / "Uninstall.exe"
+    return target().uninstaller
 
 
 def feedback_url():
@@ -53,15 +56,13 @@ def feedback_url():
 
 def missing_requirements():
     """What this machine lacks for the tests under Wine, as readable names."""
-    missing = []
-    for program in (WINE64, WINESERVER):
-        if not os.access(program, os.X_OK):
-            missing.append(program)
-    for tool in ("Xvfb", "xdotool", MINGW_GCC):
+    missing = target().missing()
+    for tool in ("Xvfb", "xdotool"):
         if shutil.which(tool) is None:
             missing.append(tool)
     if not uninstaller_exe().is_file():
-        missing.append("the 64-bit twin at %s (set UNINSTALLER_EXE)" % uninstaller_exe())
+        missing.append("the %s uninstaller at %s (set UNINSTALLER_EXE)"
+                       % (target().name, uninstaller_exe()))
     return missing
 
 
@@ -93,7 +94,7 @@ def first_times(conditions, timeout, interval=0.01):
         time.sleep(interval)
 
 
-def _run(args, env=None, timeout=120, cwd=None, what=None):
+def run_to_end(args, env=None, timeout=120, cwd=None, what=None):
     """Runs a program to its end with its output in a file (a Wine child can
     hold a pipe open long after the program itself ended)."""
     with tempfile.TemporaryFile() as out:
@@ -101,7 +102,7 @@ def _run(args, env=None, timeout=120, cwd=None, what=None):
             proc = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.STDOUT, timeout=timeout)
         except subprocess.TimeoutExpired:
-            raise HarnessError("%s did not end within %d s" % (what or args[0], timeout))
+            raise HarnessError("%s did not end within %.0f s" % (what or args[0], timeout))
         out.seek(0)
         text = out.read().decode("utf-8", "replace")
     if proc.returncode != 0:
@@ -109,7 +110,3 @@ def _run(args, env=None, timeout=120, cwd=None, what=None):
                                                        proc.returncode, text[-2000:]))
     return text
 
-
-def _win_of_unix(path):
-    """Windows name of a host path through Wine's Z: drive."""
-    return "Z:" + str(path).replace("/", "\\")

@@ -1,50 +1,11 @@
-"""Dialogs on the X display: found by caption, driven with real keys and
-clicks through xdotool, and read control by control in the prefix."""
+"""Dialogs of a prefix on the X display: found by caption, driven with real
+keys and clicks, read control by control in the prefix by the inspect
+helper, and pictured as a user sees them."""
 
-import os
-import re
-import subprocess
 import time
 
-from .base import DIALOG_TIMEOUT, WINE64, HarnessError, wait_until, _run, _win_of_unix
-from .wineprefix import session
-
-def _xdotool(args, check=True):
-    proc = subprocess.run(["xdotool"] + [str(a) for a in args],
-                          env=dict(os.environ, DISPLAY=session().display),
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=30)
-    if check and proc.returncode != 0:
-        raise HarnessError("xdotool %s failed: %s" % (" ".join(map(str, args)),
-                                                     proc.stderr.decode(errors="replace")))
-    return proc
-
-
-def find_windows(caption):
-    """Shown X windows whose title is exactly caption. (Wine names a window
-    before it maps it, and one not yet mapped cannot take the focus.)"""
-    proc = _xdotool(["search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
-                    check=False)
-    return [int(w) for w in proc.stdout.split()]
-
-
-def window_titles():
-    """The titles of all named X windows, for failure messages."""
-    proc = _xdotool(["search", "--name", "."], check=False)
-    titles = []
-    for window in proc.stdout.split():
-        name = _xdotool(["getwindowname", window], check=False).stdout.decode(errors="replace")
-        titles.append(name.strip())
-    return titles
-
-
-def click_at(x, y):
-    """Press and release of the left button at a screen point. (Not
-    "xdotool click", which sleeps 100 ms after the release: the hand-off is
-    over by then, and its timing would be lost.)"""
-    _xdotool(["mousemove", "--sync", x, y])
-    _xdotool(["mousedown", 1])
-    _xdotool(["mouseup", 1])
+from .base import DIALOG_TIMEOUT, HarnessError, bound, run_to_end, wait_until
+from .xdisplay import blue_at, click_at, find_windows, grab, window_origin, window_titles, xdotool
 
 
 class Control:
@@ -73,7 +34,10 @@ class Dialog:
         self.window = window
 
     @classmethod
-    def wait(cls, prefix, caption, timeout=DIALOG_TIMEOUT):
+    def wait(cls, prefix, caption, timeout=None):
+        """The dialog once a shown window has its caption; fails after
+        timeout seconds (by default the run's bound for the target)."""
+        timeout = bound(DIALOG_TIMEOUT) if timeout is None else timeout
         try:
             windows = wait_until(lambda: find_windows(caption), timeout,
                                  'a window titled "%s"' % caption)
@@ -83,29 +47,31 @@ class Dialog:
         return cls(prefix, caption, windows[0])
 
     def title(self):
-        return _xdotool(["getwindowname", self.window]).stdout.decode().rstrip("\n")
+        return xdotool(["getwindowname", self.window]).stdout.decode().rstrip("\n")
 
     def is_open(self):
         return self.window in find_windows(self.caption)
 
-    def wait_closed(self, timeout=DIALOG_TIMEOUT):
+    def wait_closed(self, timeout=None):
         """Waits until the dialog's window is gone; returns the moment it was
         first seen gone (time.monotonic())."""
+        timeout = bound(DIALOG_TIMEOUT) if timeout is None else timeout
         wait_until(lambda: not self.is_open(), timeout, 'the "%s" window to close' % self.caption)
         return time.monotonic()
 
-    def key(self, keys):
+    def key(self, keys, wait=True):
         """A real key press on the dialog: the window gets the keyboard focus
         (there is no window manager to give it), then the keys go through the
         X test extension as from a keyboard. (Sent to the window instead, the
         key releases of a key that closes the dialog would hit a window that
-        is already gone.)"""
+        is already gone.) With wait=False, returns the running xdotool as
+        soon as it has started."""
         self.focus()
-        _xdotool(["key", keys])
+        return xdotool(["key", keys], wait=wait)
 
     def focus(self):
         """Gives the dialog the keyboard focus (no window manager does)."""
-        _xdotool(["windowfocus", self.window])
+        xdotool(["windowfocus", self.window])
 
     def describe(self):
         """The dialog as Windows sees it: its window and client rectangles on
@@ -114,9 +80,10 @@ class Dialog:
         out = self.prefix.root / "inspect.txt"
         if out.exists():
             out.unlink()
-        _run([WINE64, str(self.prefix.session.helpers["inspect"]), self.caption,
-              _win_of_unix(out)], env=self.prefix.env(), cwd=str(self.prefix.root), timeout=60,
-             what="inspect")
+        run_to_end(self.prefix.helper_command("inspect", self.caption,
+                                              self.prefix.windows_path(out)),
+                   env=self.prefix.env(), cwd=str(self.prefix.root), timeout=bound(60),
+                   what="inspect")
         info = {"controls": []}
         for line in out.read_text(encoding="latin-1").splitlines():
             fields = line.split("\t")
@@ -156,3 +123,27 @@ class Dialog:
         if "close_box" not in info:
             raise HarnessError('"%s" reports no close box' % self.caption)
         click_at(*info["close_box"])
+
+    def capture(self, path, desktop=None):
+        """Saves a picture of the dialog, frame and caption included, active
+        as a user sees it, and returns its description. Wine draws a window
+        active once it has had a click (here on its caption, which does
+        nothing else); the first click on a new window is sometimes taken for
+        the focus change alone, so it looks and clicks again if need be.
+        desktop: the X window of the Wine virtual desktop the dialog is drawn
+        in, cut out of it; None: the dialog's own X window."""
+        for _ in range(5):
+            info = self.describe()
+            left, top, right, _ = info["window"]
+            caption = ((left + right) // 2, (top + info["client"][1]) // 2)
+            origin = window_origin(desktop) if desktop is not None else (0, 0)
+            click_at(origin[0] + caption[0], origin[1] + caption[1])
+            time.sleep(0.4)
+            if desktop is None:
+                grab(self.window, path)
+            else:
+                info = self.describe()
+                grab(desktop, path, crop=info["window"])
+            if blue_at(path, 8, caption[1] - top):
+                return info
+        raise HarnessError("%s: the caption is not drawn active" % path)

@@ -2,7 +2,7 @@
 sample install laid out as its installer leaves it, the recording browser and
 a file held open by another process."""
 
-from .base import HarnessError, uninstaller_exe, wait_until, _win_of_unix
+from .base import HarnessError, bound, uninstaller_exe, wait_until
 from .dialogs import Dialog
 from .registry import reg_key, reg_string
 
@@ -117,10 +117,11 @@ def hold_open(prefix, win_path):
     prefix until the returned function is called."""
     ready = prefix.root / ("hold-%s.ready" % id(win_path))
     release = prefix.root / ("hold-%s.release" % id(win_path))
-    holder = prefix.start('"%s" "%s" "%s" "%s"' % (_win_of_unix(prefix.session.helpers["hold"]),
-                                                   win_path, _win_of_unix(ready),
-                                                   _win_of_unix(release)))
-    wait_until(lambda: ready.exists() or not holder.running(), 30, "the file to be held open")
+    holder = prefix.start('"%s" "%s" "%s" "%s"' % (
+        prefix.windows_path(prefix.session.helpers["hold"]), win_path,
+        prefix.windows_path(ready), prefix.windows_path(release)))
+    wait_until(lambda: ready.exists() or not holder.running(), bound(30),
+               "the file to be held open")
     if not ready.exists():
         raise HarnessError("could not hold %s open (exit %s)" % (win_path, holder.exit_code()))
 

@@ -2,14 +2,15 @@
 
 import unittest
 
-from .base import missing_requirements, uninstaller_exe, wait_until, HarnessError
+from .base import HarnessError, bound, missing_requirements, uninstaller_exe
 from .snapshots import diff
 from .wineprefix import WinePrefix
 
+
 class WineTestCase(unittest.TestCase):
     """Gives each test a fresh prefix (self.prefix) and ends everything in it
-    afterwards. A machine without Wine, Xvfb, xdotool or the twin fails the
-    test here."""
+    afterwards. A machine without the target's Wine, Xvfb, xdotool or the
+    uninstaller fails the test here."""
 
     def setUp(self):
         missing = missing_requirements()
@@ -22,8 +23,8 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(self.prefix.close)
 
     def install_twin(self, win_path=r"C:\Uninstall.exe"):
-        """The twin copied into the prefix: a run that reached its
-        self-deletion must never delete the build's own file."""
+        """The uninstaller under test copied into the prefix: a run that
+        reached its self-deletion must never delete the build's own file."""
         self.prefix.install_file(uninstaller_exe(), win_path)
         return win_path
 
@@ -32,11 +33,10 @@ class WineTestCase(unittest.TestCase):
         self.assertEqual(changes, [], "the prefix changed:\n" + "\n".join(changes))
 
     def assertEnded(self, names, timeout):
-        """Waits up to timeout for every program whose command line mentions
-        one of names to have ended in the prefix."""
+        """Waits up to timeout (a bound for the host's wine64, scaled to the
+        target) for every program whose command line mentions one of names
+        to have ended in the prefix."""
         try:
-            wait_until(lambda: not any(self.prefix.running(n) for n in names), timeout,
-                       "%s to end" % ", ".join(names))
-        except HarnessError:
-            self.fail("still running after %.1f s: %s" % (
-                timeout, [p for n in names for p in self.prefix.running(n)]))
+            self.prefix.wait_ended(names, bound(timeout))
+        except HarnessError as error:
+            self.fail(str(error))

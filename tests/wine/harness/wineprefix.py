@@ -1,96 +1,73 @@
 """The Wine session and the prefixes of a test run: one X server, the compiled
 helpers and one pristine prefix per run (`session`), a fresh copy of it per
-test (`WinePrefix`), and the programs started in it (`Launch`)."""
+test (`WinePrefix`), and the programs started in it (`Launch`). Every Wine
+command goes through the run's target (`target.py`)."""
 
 import atexit
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
-from .base import (HELPER_SOURCES, MINGW_GCC, RUN_TIMEOUT, WINE64, WINESERVER, HarnessError,
-                   missing_requirements, _run, _win_of_unix)
+from .base import (HELPER_SOURCES, RUN_TIMEOUT, HarnessError, bound, missing_requirements,
+                   run_to_end, uninstaller_exe, wait_until)
+from .processes import prefix_processes
 from .registry import parse_wine_registry
 from .snapshots import Snapshot, _volatile, take_files
+from .target import target
+from .xdisplay import start_xvfb, stop
 
-# --------------------------------------------------------------------------
-# The session: one X server, the compiled helpers and the pristine prefix.
+# The helper programs, compiled for the target at the start of a run, and
+# whether each is a GUI program.
+HELPERS = (("launch", False), ("inspect", False), ("record", True), ("hold", False))
+
 
 class _Session:
     def __init__(self, display=None):
         self.root = Path(tempfile.mkdtemp(prefix="quillmere-wine-"))
+        self.target = target()
         self.xvfb = None
         # On a display of the user's own, a window manager runs and Wine's
         # windows are left to it.
         self.own_display = display is None
         self.display = display
+        self._count = 0
+        self._opened = False
         try:
             if self.own_display:
-                self._start_xvfb()
+                self.xvfb, self.display = start_xvfb(self.root / "xvfb.log")
             self.helpers = self._compile_helpers()
+            self.target.open(self.root)
+            self._opened = True
             self.pristine = self.root / "pristine"
             self._make_pristine_prefix()
         except BaseException:
             self.close()
             raise
-        self._count = 0
-
-    # One X server per run, on a display number it picks itself as free.
-    def _start_xvfb(self):
-        read_end, write_end = os.pipe()
-        log = open(self.root / "xvfb.log", "wb")
-        try:
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", "-noreset"],
-                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                start_new_session=True)
-        finally:
-            os.close(write_end)
-            log.close()
-        number = b""
-        deadline = time.monotonic() + 30
-        while not number.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([read_end], [], [], max(left, 0))
-            if not ready:
-                os.close(read_end)
-                raise HarnessError("Xvfb gave no display number within 30 s")
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                os.close(read_end)
-                raise HarnessError("Xvfb ended before giving a display number: %s"
-                                   % (self.root / "xvfb.log").read_text(errors="replace"))
-            number += chunk
-        os.close(read_end)
-        self.display = ":" + number.decode().strip()
 
     def _compile_helpers(self):
         out = self.root / "helpers"
         out.mkdir()
         built = {}
-        for name, gui in (("launch", False), ("inspect", False), ("record", True),
-                          ("hold", False)):
+        for name, gui in HELPERS:
             exe = out / (name + ".exe")
-            args = [MINGW_GCC, "-O2", "-Wall", "-Werror", "-o", str(exe),
+            args = [self.target.compiler, "-O2", "-Wall", "-Werror", "-o", str(exe),
                     str(HELPER_SOURCES / (name + ".c"))]
             if gui:
                 args.insert(1, "-mwindows")
-            _run(args, what="compiling the %s helper" % name)
+            run_to_end(args, what="compiling the %s helper" % name)
             built[name] = exe
         return built
 
     def base_env(self, prefix, home):
         env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
         env.update({
-            "WINEPREFIX": str(prefix),
-            "HOME": str(home),
+            "WINEPREFIX": self.target.inside(prefix),
+            "HOME": self.target.inside(home),
             "WINEDEBUG": "-all",
             "DISPLAY": self.display,
             # No menu entries in the host's home; no Mono or Gecko installer
@@ -99,15 +76,39 @@ class _Session:
         })
         env.pop("XDG_CONFIG_HOME", None)
         env.pop("XDG_DATA_HOME", None)
+        env.update(self.target.environment)
         return env
+
+    def wine(self, args, prefix, home, timeout, what):
+        """Runs a Wine command in a prefix to its end; returns its output."""
+        return run_to_end(self.target.command(*args), env=self.base_env(prefix, home),
+                          timeout=bound(timeout), cwd=self.root, what=what)
+
+    def end_server(self, prefix, home):
+        """Ends every process of a prefix and its server, and waits for the
+        server to be gone (it writes the registry files as it ends). With no
+        server running, -k has nothing to do and says so; that is no error."""
+        for flag in ("-k", "-w"):
+            subprocess.run(self.target.server_command(flag), env=self.base_env(prefix, home),
+                           cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=bound(60))
+
+    def reg_import(self, prefix, home, body):
+        """Imports registry text (REGEDIT4 body without its header)."""
+        reg = Path(tempfile.mkstemp(suffix=".reg", dir=self.root)[1])
+        try:
+            reg.write_bytes(("REGEDIT4\r\n\r\n" + body.replace("\n", "\r\n")).encode("latin-1"))
+            self.wine(["reg", "import", self.target.windows_path(reg)], prefix, home, 120,
+                      "reg import")
+        finally:
+            reg.unlink()
 
     def _make_pristine_prefix(self):
         home = self.root / "pristine-home"
         home.mkdir()
-        env = self.base_env(self.pristine, home)
-        _run([WINE64, "wineboot", "--init"], env=env, timeout=300, cwd=self.root,
-             what="wineboot --init")
-        _run([WINESERVER, "-w"], env=env, timeout=120, cwd=self.root, what="wineserver -w")
+        self.wine(["wineboot", "--init"], self.pristine, home, 300, "wineboot --init")
+        run_to_end(self.target.server_command("-w"), env=self.base_env(self.pristine, home),
+                   timeout=bound(120), cwd=self.root, what="wineserver -w")
         # A new prefix links Desktop, Documents and the like to $HOME: make
         # them real folders inside the prefix, so that nothing a test does
         # reaches outside it and every copy has its own.
@@ -128,7 +129,7 @@ class _Session:
         if self.own_display:
             settings += ("\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"
                          "\"Managed\"=\"N\"\n")
-        _reg_import(self, self.pristine, home, settings)
+        self.reg_import(self.pristine, home, settings)
         # The glyphs of the caption buttons come from Marlett, which this
         # Wine does not find in its own data folder; without it the close
         # box shows a plain "r".
@@ -136,7 +137,7 @@ class _Session:
         if marlett.exists():
             shutil.copyfile(marlett, self.pristine / "drive_c" / "windows" / "Fonts" / "marlett.ttf")
         # The server writes the registry when it ends.
-        _end_server(env)
+        self.end_server(self.pristine, home)
 
     def new_prefix_dir(self):
         self._count += 1
@@ -145,37 +146,14 @@ class _Session:
     def close(self):
         # A prefix a test did not get to close (the run was interrupted)
         # must not leave its server and programs behind.
-        for prefix in self.root.glob("prefix-*/prefix"):
-            _end_server(self.base_env(prefix, prefix.parent / "home"))
+        if self._opened:
+            for prefix in self.root.glob("prefix-*/prefix"):
+                self.end_server(prefix, prefix.parent / "home")
+            self.target.close()
         if self.xvfb is not None:
-            self.xvfb.terminate()
-            try:
-                self.xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
+            stop(self.xvfb)
             self.xvfb = None
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def _end_server(env):
-    """Ends every process of a prefix and its server, and waits for the
-    server to be gone (it writes the registry files as it ends). With no
-    server running, -k has nothing to do and says so; that is no error."""
-    for flag in ("-k", "-w"):
-        subprocess.run([WINESERVER, flag], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-
-
-def _reg_import(session, prefix, home, body):
-    """Imports registry text (REGEDIT4 body without its header) into a prefix."""
-    reg = Path(tempfile.mkstemp(suffix=".reg", dir=session.root)[1])
-    try:
-        reg.write_bytes(("REGEDIT4\r\n\r\n" + body.replace("\n", "\r\n")).encode("latin-1"))
-        _run([WINE64, "reg", "import", _win_of_unix(reg)], env=session.base_env(prefix, home),
-             timeout=120, cwd=session.root, what="reg import")
-    finally:
-        reg.unlink()
 
 
 _session = None
@@ -207,7 +185,6 @@ def session(display=None):
     return _session
 
 
-
 # --------------------------------------------------------------------------
 # A prefix of one test.
 
@@ -224,10 +201,12 @@ class Launch:
     def running(self):
         return self.popen.poll() is None
 
-    def exit_code(self, timeout=RUN_TIMEOUT):
+    def exit_code(self, timeout=None):
         """Waits for the program to end and returns its exit code. A program
-        still running after timeout seconds is killed with everything else in
-        the prefix, and the test fails."""
+        still running after timeout seconds (by default the run's bound for
+        the target) is killed with everything else in the prefix, and the
+        test fails."""
+        timeout = bound(RUN_TIMEOUT) if timeout is None else timeout
         try:
             self.popen.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -310,7 +289,7 @@ class WinePrefix:
         return path
 
     def reg_import(self, body):
-        _reg_import(self.session, self.path, self.home, body)
+        self.session.reg_import(self.path, self.home, body)
 
     def start(self, command_line, cwd="C:\\", env=None):
         """Starts command_line in the prefix with cwd as its current
@@ -322,52 +301,56 @@ class WinePrefix:
         request.write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
         log = open(self.root / ("launch-%02d.out" % self._launches), "wb")
         try:
-            popen = subprocess.Popen([WINE64, str(self.session.helpers["launch"]),
-                                      _win_of_unix(request)],
-                                     env=self.env(), cwd=str(self.root), stdin=subprocess.DEVNULL,
-                                     stdout=log, stderr=subprocess.STDOUT)
+            popen = subprocess.Popen(self.helper_command("launch", self.windows_path(request)), env=self.env(),
+                                     cwd=str(self.root), stdin=subprocess.DEVNULL, stdout=log,
+                                     stderr=subprocess.STDOUT)
         finally:
             log.close()
         return Launch(self, command_line, popen, request)
 
-    def run(self, command_line, cwd="C:\\", env=None, timeout=RUN_TIMEOUT):
+    def windows_path(self, unix_path):
+        """The Windows name of a host path, as the prefix's programs see it."""
+        return self.session.target.windows_path(unix_path)
+
+    def helper_command(self, helper, *args):
+        """argv running one of the helper programs in the prefix."""
+        return self.session.target.command(self.windows_path(self.session.helpers[helper]),
+                                           *args)
+
+    def run(self, command_line, cwd="C:\\", env=None, timeout=None):
         """Runs command_line to its end and returns its exit code."""
         return self.start(command_line, cwd, env).exit_code(timeout)
 
     def processes(self):
         """The Windows programs running in this prefix, as (host pid, command
         line) pairs, Wine's own services left out."""
+        helpers = self.windows_path(self.session.helpers["launch"].parent)
         found = []
-        marker = ("WINEPREFIX=%s" % self.path).encode()
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open("/proc/%s/environ" % entry, "rb") as f:
-                    if marker not in f.read().split(b"\0"):
-                        continue
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    cmdline = f.read().replace(b"\0", b" ").decode("latin-1").strip()
-                with open("/proc/%s/stat" % entry, "rb") as f:
-                    if f.read().rsplit(b")", 1)[1].split()[0] == b"Z":
-                        continue
-            except OSError:
-                continue
+        for pid, cmdline in prefix_processes(self.path):
             low = cmdline.lower()
-            helpers = self.session.helpers["launch"].parent
             if (low.startswith("c:\\windows\\") or "wineserver" in low or not low
-                    or str(helpers).lower() in low or _win_of_unix(helpers).lower() in low):
+                    or helpers.lower() in low):
                 continue
-            found.append((int(entry), cmdline))
+            found.append((pid, cmdline))
         return found
 
     def running(self, name):
         """The programs in the prefix whose command line mentions name."""
         return [p for p in self.processes() if name.lower() in p[1].lower()]
 
+    def wait_ended(self, names, timeout):
+        """Waits up to timeout for every program whose command line
+        mentions one of names to have ended in the prefix."""
+        try:
+            wait_until(lambda: not any(self.running(n) for n in names), timeout,
+                       "%s to end" % ", ".join(names))
+        except HarnessError:
+            raise HarnessError("still running after %.1f s: %s" % (
+                timeout, [p for n in names for p in self.running(n)]))
+
     def kill(self):
         """Ends every process of the prefix, and its server."""
-        _end_server(self.env())
+        self.session.end_server(self.path, self.home)
 
     def snapshot(self):
         """Files and registry as they stand. The server writes the registry
@@ -386,3 +369,26 @@ class WinePrefix:
             self.kill()
         finally:
             shutil.rmtree(self.root, ignore_errors=True)
+
+
+def run_tool(name, body, uninstaller=None, display=None):
+    """Runs a command-line tool of the toolkit (the demo, the screenshot
+    maker, the benchmark): body gets a fresh prefix, closed after it, on
+    the given display or an Xvfb of the session's own; uninstaller, if
+    given, is the one under test. Returns the exit code: 0, or 1 with the
+    message when the toolkit failed."""
+    if uninstaller:
+        os.environ["UNINSTALLER_EXE"] = str(uninstaller)
+    try:
+        print("%s: setting up Wine for %s ..." % (name, uninstaller_exe()), file=sys.stderr,
+              flush=True)
+        session(display)
+        prefix = WinePrefix()
+        try:
+            body(prefix)
+        finally:
+            prefix.close()
+    except HarnessError as error:
+        print("%s: %s" % (name, error), file=sys.stderr)
+        return 1
+    return 0
