@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh build
 ls -l build/i686/Uninstall.exe build/x86_64/Uninstall.exe
-exec tools/demo.sh build/x86_64/Uninstall.exe
+exec tools/demo.py build/x86_64/Uninstall.exe

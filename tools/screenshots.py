@@ -1,0 +1,66 @@
+#!/usr/bin/python3
+"""Makes the pictures of the two dialogs in docs/ (confirm-dialog.png and
+completed-dialog.png) as Wine draws them, captions included: the 64-bit
+twin runs on a sample install in a throwaway prefix, inside a Wine virtual
+desktop on an Xvfb display, and each dialog is cut out of the desktop.
+Rerun it whenever the dialogs change.
+
+Usage: tools/screenshots.py [path/to/Uninstall.exe]
+"""
+
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+import harness as h  # noqa: E402  (the Wine toolkit)
+from harness.xdisplay import window_origin  # noqa: E402
+
+DESKTOP = "shot"
+SIZE = (640, 480)
+DOCS = h.REPO / "docs"
+
+
+def shown(dialog):
+    """Whether the prefix has a window with the dialog's caption (on a
+    virtual desktop, X knows only the desktop's window)."""
+    try:
+        dialog.describe()
+        return True
+    except h.HarnessError:
+        return False
+
+
+def picture(prefix, desktop, caption, name, answer):
+    """Waits for the dialog, saves its picture as docs/<name> and clicks
+    the button answer."""
+    dialog = h.Dialog(prefix, caption, desktop)
+    h.wait_until(lambda: shown(dialog), h.bound(h.DIALOG_TIMEOUT), '"%s"' % caption)
+    info = dialog.capture(DOCS / name, desktop=desktop)
+    print("docs/" + name)
+    x0, y0 = window_origin(desktop)
+    x, y = [c for c in info["controls"] if c.text == answer][0].centre
+    h.click_at(x0 + x, y0 + y)
+
+
+def make(prefix):
+    DOCS.mkdir(exist_ok=True)
+    # Every program of the prefix on one virtual desktop: the uninstaller,
+    # and the helper that reads where its dialogs are.
+    prefix.reg_import("[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"
+                      "\"Desktop\"=\"%s\"\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"
+                      "\"%s\"=\"%dx%d\"\n" % (DESKTOP, DESKTOP, SIZE[0], SIZE[1]))
+    sample = h.lay_sample_install(prefix)
+    run = prefix.start("explorer /desktop=%s,%dx%d %s"
+                       % (DESKTOP, SIZE[0], SIZE[1], sample.command_line),
+                       cwd=sample.install_dir)
+    # The X window of the virtual desktop, which Wine names after it.
+    desktop = h.wait_until(lambda: h.find_windows("%s - Wine desktop" % DESKTOP),
+                           h.bound(h.DIALOG_TIMEOUT), "the virtual desktop")[0]
+    picture(prefix, desktop, h.CONFIRM_CAPTION, "confirm-dialog.png", "Yes")
+    picture(prefix, desktop, h.COMPLETED_CAPTION, "completed-dialog.png", "&No")
+    run.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(h.run_tool("screenshots", make, sys.argv[1] if len(sys.argv) > 1 else None))
