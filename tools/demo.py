@@ -78,10 +78,10 @@ def answer_by_itself(prefix, shots):
     for caption, picture, answer in ((h.CONFIRM_CAPTION, "1-confirm.png", "Yes"),
                                      (h.COMPLETED_CAPTION, "2-completed.png", "&No")):
         dialog = h.Dialog.wait(prefix, caption)
+        say('  "%s" shown' % caption)
         path = os.path.join(shots, picture)
         dialog.capture(path)
-        say('  "%s" shown: %s' % (caption, path))
-        say('  answering "%s"' % answer)
+        say('  picture: %s; answering "%s"' % (path, answer))
         dialog.click(answer)
 
 
