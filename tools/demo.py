@@ -5,14 +5,16 @@ Quillmere install is laid out, a report says what is there, the uninstaller
 it, and a second report says what is left once both of its processes have
 ended.
 
-Usage: tools/demo.py [path/to/Uninstall.exe]
+Usage: tools/demo.py [--build COMMAND] [path/to/Uninstall.exe]
 
 On a display of your own ($DISPLAY set and reachable) you answer the two
 dialogs yourself. Without one, it runs Xvfb, answers "Yes" then "&No", and
 saves a picture of each dialog to a folder it names ($DEMO_SHOTS, default
-out/demo). It builds nothing: run tools/run.sh or tools/build.sh first.
+out/demo). With --build it runs COMMAND, which makes the uninstaller, while
+Wine sets up (tools/run.sh does so); without, it builds nothing.
 """
 
+import argparse
 import os
 import sys
 import time
@@ -117,7 +119,11 @@ def show(prefix, display, shots):
 
 
 if __name__ == "__main__":
+    parser = argparse.ArgumentParser(description="The uninstaller's main job under Wine.")
+    parser.add_argument("--build", metavar="COMMAND", help="makes the uninstaller meanwhile")
+    parser.add_argument("uninstaller", nargs="?")
+    args = parser.parse_args()
     display = own_display()
     shots = os.environ.get("DEMO_SHOTS") or str(h.REPO / "out" / "demo")
-    sys.exit(h.run_tool("demo", lambda prefix: show(prefix, display, shots),
-                        sys.argv[1] if len(sys.argv) > 1 else None, display))
+    sys.exit(h.run_tool("demo", lambda prefix: show(prefix, display, shots), args.uninstaller,
+                        display, build=[args.build] if args.build else None))

@@ -54,13 +54,14 @@ def feedback_url():
     return found[0].decode("ascii")
 
 
-def missing_requirements():
-    """What this machine lacks for the tests under Wine, as readable names."""
+def missing_requirements(uninstaller=True):
+    """What this machine lacks for the tests under Wine, as readable names;
+    with uninstaller=False, whether the uninstaller is built is left out."""
     missing = target().missing()
     for tool in ("Xvfb", "xdotool"):
         if shutil.which(tool) is None:
             missing.append(tool)
-    if not uninstaller_exe().is_file():
+    if uninstaller and not uninstaller_exe().is_file():
         missing.append("the %s uninstaller at %s (set UNINSTALLER_EXE)"
                        % (target().name, uninstaller_exe()))
     return missing
@@ -94,19 +95,35 @@ def first_times(conditions, timeout, interval=0.01):
         time.sleep(interval)
 
 
-def run_to_end(args, env=None, timeout=120, cwd=None, what=None):
-    """Runs a program to its end with its output in a file (a Wine child can
-    hold a pipe open long after the program itself ended)."""
-    with tempfile.TemporaryFile() as out:
-        try:
-            proc = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.STDOUT, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise HarnessError("%s did not end within %.0f s" % (what or args[0], timeout))
-        out.seek(0)
-        text = out.read().decode("utf-8", "replace")
-    if proc.returncode != 0:
-        raise HarnessError("%s failed (exit %d): %s" % (what or " ".join(map(str, args)),
-                                                       proc.returncode, text[-2000:]))
-    return text
+class Running:
+    """A host program started with its output in a file (a Wine child can
+    hold a pipe open long after the program itself ended); `finish` waits
+    for its end and fails on a non-zero exit."""
 
+    def __init__(self, args, env=None, cwd=None, what=None):
+        self.what = what or " ".join(map(str, args))
+        self.out = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                     stdout=self.out, stderr=subprocess.STDOUT)
+
+    def finish(self, timeout=120):
+        """Waits for the end and returns the output."""
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise HarnessError("%s did not end within %.0f s" % (self.what, timeout))
+        finally:
+            self.out.seek(0)
+            text = self.out.read().decode("utf-8", "replace")
+            self.out.close()
+        if self.proc.returncode != 0:
+            raise HarnessError("%s failed (exit %d): %s" % (self.what, self.proc.returncode,
+                                                           text[-2000:]))
+        return text
+
+
+def run_to_end(args, env=None, timeout=120, cwd=None, what=None):
+    """Runs a program to its end; returns its output."""
+    return Running(args, env, cwd, what).finish(timeout)

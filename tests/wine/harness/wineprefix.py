@@ -13,8 +13,8 @@ import sys
 import tempfile
 from pathlib import Path
 
-from .base import (HELPER_SOURCES, RUN_TIMEOUT, HarnessError, bound, missing_requirements,
-                   run_to_end, uninstaller_exe, wait_until)
+from .base import (HELPER_SOURCES, RUN_TIMEOUT, HarnessError, Running, bound,
+                   missing_requirements, run_to_end, uninstaller_exe, wait_until)
 from .processes import prefix_processes
 from .registry import parse_wine_registry
 from .snapshots import Snapshot, _volatile, take_files
@@ -40,7 +40,6 @@ class _Session:
         try:
             if self.own_display:
                 self.xvfb, self.display = start_xvfb(self.root / "xvfb.log")
-            self.helpers = self._compile_helpers()
             self.target.open(self.root)
             self._opened = True
             self.pristine = self.root / "pristine"
@@ -50,18 +49,20 @@ class _Session:
             raise
 
     def _compile_helpers(self):
+        """Starts compiling the helper programs, all at once; returns their
+        paths and a function that waits until all are built."""
         out = self.root / "helpers"
         out.mkdir()
-        built = {}
+        built, compiling = {}, []
         for name, gui in HELPERS:
             exe = out / (name + ".exe")
             args = [self.target.compiler, "-O2", "-Wall", "-Werror", "-o", str(exe),
                     str(HELPER_SOURCES / (name + ".c"))]
             if gui:
                 args.insert(1, "-mwindows")
-            run_to_end(args, what="compiling the %s helper" % name)
+            compiling.append(Running(args, what="compiling the %s helper" % name))
             built[name] = exe
-        return built
+        return built, lambda: [c.finish() for c in compiling]
 
     def base_env(self, prefix, home):
         env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
@@ -104,11 +105,18 @@ class _Session:
             reg.unlink()
 
     def _make_pristine_prefix(self):
+        """Boots the pristine prefix, with the helpers compiled meanwhile (a
+        boot waits on its server and services more than it computes)."""
         home = self.root / "pristine-home"
         home.mkdir()
-        self.wine(["wineboot", "--init"], self.pristine, home, 300, "wineboot --init")
-        run_to_end(self.target.server_command("-w"), env=self.base_env(self.pristine, home),
-                   timeout=bound(120), cwd=self.root, what="wineserver -w")
+        env = self.base_env(self.pristine, home)
+        boot = Running(self.target.command("wineboot", "--init"), env=env, cwd=self.root,
+                       what="wineboot --init")
+        self.helpers, helpers_built = self._compile_helpers()
+        helpers_built()
+        boot.finish(bound(300))
+        run_to_end(self.target.server_command("-w"), env=env, timeout=bound(120), cwd=self.root,
+                   what="wineserver -w")
         # A new prefix links Desktop, Documents and the like to $HOME: make
         # them real folders inside the prefix, so that nothing a test does
         # reaches outside it and every copy has its own.
@@ -129,6 +137,9 @@ class _Session:
         if self.own_display:
             settings += ("\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"
                          "\"Managed\"=\"N\"\n")
+        # This also starts the prefix once after its boot: what Wine changes
+        # at the first start after a boot (it may drop an empty key the boot
+        # made) is then part of the pristine prefix, not of a test's run.
         self.reg_import(self.pristine, home, settings)
         # The glyphs of the caption buttons come from Marlett, which this
         # Wine does not find in its own data folder; without it the close
@@ -147,6 +158,7 @@ class _Session:
         # A prefix a test did not get to close (the run was interrupted)
         # must not leave its server and programs behind.
         if self._opened:
+            self.end_server(self.root / "pristine", self.root / "pristine-home")
             for prefix in self.root.glob("prefix-*/prefix"):
                 self.end_server(prefix, prefix.parent / "home")
             self.target.close()
@@ -160,15 +172,16 @@ _session = None
 _session_error = None
 
 
-def session(display=None):
+def session(display=None, uninstaller=True):
     """The run's shared X server, helpers and pristine prefix, made on first
     use and torn down when the interpreter ends. Given a display, the
-    session uses it instead of an Xvfb of its own."""
+    session uses it instead of an Xvfb of its own. With uninstaller=False it
+    is made before the uninstaller is built."""
     global _session, _session_error
     if _session_error is not None:
         raise HarnessError(_session_error)
     if _session is None:
-        missing = missing_requirements()
+        missing = missing_requirements(uninstaller)
         if missing:
             _session_error = "the tests under Wine need: " + ", ".join(missing)
             raise HarnessError(_session_error)
@@ -371,18 +384,24 @@ class WinePrefix:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
-def run_tool(name, body, uninstaller=None, display=None):
+def run_tool(name, body, uninstaller=None, display=None, build=None):
     """Runs a command-line tool of the toolkit (the demo, the screenshot
     maker, the benchmark): body gets a fresh prefix, closed after it, on
     the given display or an Xvfb of the session's own; uninstaller, if
-    given, is the one under test. Returns the exit code: 0, or 1 with the
-    message when the toolkit failed."""
+    given, is the one under test. build, if given, is a command that makes
+    the uninstaller: it runs, its output shown, while Wine sets up. Returns
+    the exit code: 0, or 1 with the message when the toolkit failed."""
     if uninstaller:
         os.environ["UNINSTALLER_EXE"] = str(uninstaller)
+    building = subprocess.Popen(build, stdin=subprocess.DEVNULL) if build else None
     try:
         print("%s: setting up Wine for %s ..." % (name, uninstaller_exe()), file=sys.stderr,
               flush=True)
-        session(display)
+        session(display, uninstaller=building is None)
+        if building is not None and building.wait() != 0:
+            raise HarnessError("%s failed (exit %d)" % (" ".join(build), building.returncode))
+        if not uninstaller_exe().is_file():
+            raise HarnessError("no uninstaller at %s" % uninstaller_exe())
         prefix = WinePrefix()
         try:
             body(prefix)
@@ -391,4 +410,8 @@ def run_tool(name, body, uninstaller=None, display=None):
     except HarnessError as error:
         print("%s: %s" % (name, error), file=sys.stderr)
         return 1
+    finally:
+        if building is not None and building.poll() is None:
+            building.terminate()
+            building.wait()
     return 0
