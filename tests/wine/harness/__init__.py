@@ -1,34 +1,13 @@
-"""Runs the uninstaller under Wine: the toolkit of the end-to-end tests, the
-demo, the screenshot maker and the hand-off benchmark.
+"""The Wine toolkit: drives the uninstaller under Wine for the end-to-end
+tests, the demo, the screenshot maker and the hand-off benchmark.
 
-One test run gets one X server (Xvfb on a free display) and one pristine Wine
-prefix, made once with `wineboot --init`; every test works on its own copy of
-that prefix, so tests stay independent and a prefix costs a copy, not a boot.
-
-What the toolkit gives:
-- `WinePrefix`: a fresh copy of the pristine prefix, with its paths, a way
-  to run the uninstaller (or any program) with an exact command line,
-  current directory and environment and to read its exit code, the Wine
-  processes alive in it, and snapshots of its files and registry;
-- `Snapshot` and `diff`: what changed between two snapshots;
-- `Dialog`: a dialog found on the X display by its caption, driven with real
-  key presses and mouse clicks (xdotool), described control by control;
-- `lay_sample_install`: the product as its installer leaves it;
-- `register_browser` / `recorded_runs`: a recording program registered as
-  the browser, to read exactly what the uninstaller started;
-- `target()`: the Wine the run drives and the build it runs (`target.py`),
-  chosen by $WINE_TARGET: "x86_64" (default), the twin under the host's
-  wine64.
-
-A missing Wine, Xvfb, xdotool, mingw compiler or uninstaller makes every
-test fail, never skip (see `WineTestCase`).
-
-The parts: `target` (which Wine), `base` (paths, bounds, polling),
-`wineprefix` (the session and the prefixes), `processes` (what runs in a
-prefix), `registry`, `snapshots`, `xdisplay` (Xvfb, xdotool, pictures),
-`dialogs`, `product` (the product's facts and its sample install),
-`testcase`. Everything is taken from the package itself:
-`from harness import Dialog`.
+One run gets one X server and one pristine prefix (`session`); each test
+works on its own copy (`WinePrefix`), starts programs in it with an exact
+command line, reads its snapshots (`Snapshot`, `diff`), drives its dialogs
+with real keys and clicks (`Dialog`), and lays out the product's sample
+install (`lay_sample_install`). Which Wine runs which build is the run's
+`target()`. The modules, one a part, are listed in tests/wine/README.md;
+everything is taken from the package itself: `from harness import Dialog`.
 """
 
 from .base import (DIALOG_TIMEOUT, HELPER_SOURCES, RUN_TIMEOUT, HarnessError, bound,

@@ -64,7 +64,7 @@ def parse_wine_registry(path, root):
                 pending = line[:-1]
                 continue
             if line.startswith("["):
-                end = _closing_bracket(line)
+                end = _closing(line, "]")
                 name = _unescape(line[1:end])
                 current = root + "\\" + name
                 keys.setdefault(current, {})
@@ -85,31 +85,20 @@ def parse_wine_registry(path, root):
             elif line.startswith("@="):
                 keys[current]["@"] = _unescape(line[2:])
             elif line.startswith('"'):
-                end = _closing_quote(line)
+                end = _closing(line, '"')
                 name = _unescape(line[1:end])
                 keys[current][name] = _unescape(line[end + 2:])
     return keys
 
 
-def _closing_bracket(line):
+def _closing(line, mark):
+    """Where the name that opens line ends: the first unescaped mark."""
     i = 1
     while i < len(line):
         if line[i] == "\\":
             i += 2
             continue
-        if line[i] == "]":
-            return i
-        i += 1
-    return len(line)
-
-
-def _closing_quote(line):
-    i = 1
-    while i < len(line):
-        if line[i] == "\\":
-            i += 2
-            continue
-        if line[i] == '"':
+        if line[i] == mark:
             return i
         i += 1
     return len(line)
