@@ -1,7 +1,10 @@
 #!/bin/bash
 # Installs with apt-get whatever the build, the demo and the tests need and
-# this Debian 12 machine lacks. Run as root. Does nothing when all is there.
+# this Debian 12 machine lacks, then sets up the emulated 32-bit Wine the
+# tests of the product file run under (tools/setup-i386-wine.sh, kept outside
+# the checkout). Run as root. Quick when all is there.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
     # the native build and its unit tests
@@ -18,6 +21,8 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev clang-tidy cppcheck
     # the benchmark
     valgrind
+    # building the i386 chroot with the 32-bit Wine
+    debootstrap
 )
 
 missing=()
@@ -27,15 +32,15 @@ for package in "${PACKAGES[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "Installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "install-deps: run as root to install the packages above" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q "${missing[@]}"
 fi
 
-echo "Installing: ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: run as root to install the packages above" >&2
-    exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q "${missing[@]}"
+tools/setup-i386-wine.sh
