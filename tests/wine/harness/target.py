@@ -7,14 +7,16 @@ the helper programs, the uninstaller tested by default, the environment
 Wine needs, and how much longer than under the host's own Wine a start may
 take. The rest of the toolkit asks the target and never names a Wine.
 
-`WINE_TARGET` chooses one of `TARGETS` by name (default "x86_64", the 64-bit
-twin under the host's wine64). Another target is one more entry: a `Target`
+`WINE_TARGET` chooses one of `TARGETS` by name: "x86_64" (the default), the
+64-bit twin under the host's wine64, or "i686", the shipped 32-bit file under
+an emulated 32-bit Wine. Another target is one more entry: a `Target`
 with its own values, or a subclass where a method must do more (a wrapper
 that mounts what a chroot needs in `open` and unmounts it in `close`).
 """
 
 import os
 import shutil
+import subprocess
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[3]
@@ -90,6 +92,29 @@ class Target:
         return "Target(%s)" % self.name
 
 
+class EmulatedTarget(Target):
+    """The shipped 32-bit build under a 32-bit Wine in an i386 chroot, every
+    32-bit process emulated by qemu (this machine's kernel runs no 32-bit
+    code). tools/setup-i386-wine.sh builds the chroot; tools/i386-wine.sh
+    runs each Wine command in it, in a mount namespace of its own with the
+    host's /tmp bound at its own path, so paths inside are the host's and
+    nothing is left mounted after a command, whatever becomes of it."""
+
+    def missing(self):
+        """A chroot that is missing or broken is named here, so every test
+        fails with the runner's own account of what is wrong."""
+        lacking = super().missing()
+        if lacking:
+            return lacking
+        proc = subprocess.run(self.command("--version"), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        out = proc.stdout.decode(errors="replace").strip()
+        if proc.returncode != 0 or not out.startswith("wine-"):
+            said = proc.stderr.decode(errors="replace").strip() or out
+            lacking.append("the emulated 32-bit Wine (%s)" % (said or "exit %d" % proc.returncode))
+        return lacking
+
+
 TARGETS = {
     "x86_64": Target(
         name="x86_64",
@@ -98,6 +123,21 @@ TARGETS = {
         compiler="x86_64-w64-mingw32-gcc",
         uninstaller=REPO / "build" / "x86_64" / "Uninstall.exe",
         loader_names=("wine64-preloader", "wine"),
+    ),
+    # The product file itself. Under emulation a Wine process takes 2-5 s to
+    # start (under a second natively) and a dialog several seconds to show,
+    # so bounds are four times as long. A process's command line starts with
+    # the emulator and the loader twice (binfmt_misc's P flag keeps argv[0]);
+    # for a moment after its start it is still the runner's shell.
+    "i686": EmulatedTarget(
+        name="i686",
+        loader=[str(REPO / "tools" / "i386-wine.sh"), "/usr/lib/wine/wine"],
+        server=[str(REPO / "tools" / "i386-wine.sh"), "/usr/lib/wine/wineserver"],
+        compiler="i686-w64-mingw32-gcc",
+        uninstaller=REPO / "build" / "i686" / "Uninstall.exe",
+        slowdown=4.0,
+        start_time=5.0,
+        loader_names=("qemu-i386", "wine-preloader", "bash"),
     ),
 }
 
