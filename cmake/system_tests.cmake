@@ -26,6 +26,16 @@ add_test(NAME contract_wine
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/contract/run_under_wine.sh ${CONTRACT_TESTS_EXE})
 set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600)
 
+# The shipped 32-bit file itself on every road, under a 32-bit Wine whose
+# processes qemu emulates (this machine runs no 32-bit code): the twin's
+# tests, one a road, run on the product file. tools/install-deps.sh sets the
+# emulated Wine up; without it every one of these tests fails.
+add_test(NAME wine_product_i686
+    COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/wine/product_roads.py -v)
+set_tests_properties(wine_product_i686 PROPERTIES
+    LABELS "wine" RUN_SERIAL ON TIMEOUT 2400
+    ENVIRONMENT "WINE_TARGET=i686;UNINSTALLER_EXE=${UNINSTALLER_EXE_32}")
+
 # The unit tests and the generated machines again under ASan and UBSan.
 add_test(NAME unit_tests_sanitized
     COMMAND ${CMAKE_SOURCE_DIR}/tools/sanitized_tests.sh ${CMAKE_BINARY_DIR}/sanitized)
