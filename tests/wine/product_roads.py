@@ -31,7 +31,8 @@ ROADS = (
     # difference of the snapshots.
     "test_self_delete.HandOffUnderWine.test_WholeRoadLeavesACleanMachineWithinFiveSeconds",
     # "&Yes": the feedback page through the registered browser, never
-    # through a planted C:\Program.exe.
+    # through a planted C:\Program.exe (the path quoted whatever stands
+    # before it) nor a browser.exe in the temp folder.
     "test_dialogs.FeedbackBrowserPath.test_RunsRegisteredBrowserNeverThePlantedProgram",
     # The hand-off through a temp folder with a blank, and past a stale
     # copy that cannot be overwritten.
@@ -39,6 +40,10 @@ ROADS = (
     "test_self_delete.HandOffUnderWine.test_StaleCopyThatCannotBeOverwrittenIsNeverStarted",
     # The cleanup role started by hand, its tail with blanks.
     "test_roles.RoleChoiceUnderWine.test_TailWithBlanksNamesOneFileWhole",
+    # A program group that is a link, and a read-only uninstaller whose
+    # copy must still go.
+    "test_removal.RemovalOnSampleInstall.test_GroupThatIsALinkLeavesTheFilesItLeadsTo",
+    "test_self_delete.HandOffUnderWine.test_ReadOnlyUninstallerLeavesNoCopyBehind",
 )
 
 
