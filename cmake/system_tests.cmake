@@ -28,8 +28,8 @@ set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600)
 
 # The shipped 32-bit file itself on every road, under a 32-bit Wine whose
 # processes qemu emulates (this machine runs no 32-bit code): the twin's
-# tests, one a road, run on the product file. tools/install-deps.sh sets the
-# emulated Wine up; without it every one of these tests fails.
+# tests, one a road, run on the product file. tools/setup-i386-wine.sh (run by
+# tools/build.sh) sets the emulated Wine up; without it every one of these tests fails.
 add_test(NAME wine_product_i686
     COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/wine/product_roads.py -v)
 set_tests_properties(wine_product_i686 PROPERTIES

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Installs with apt-get whatever the build, the demo and the tests need and
-# this Debian 12 machine lacks, then sets up the emulated 32-bit Wine the
-# tests of the product file run under (tools/setup-i386-wine.sh, kept outside
-# the checkout). Run as root. Quick when all is there.
+# this Debian 12 machine lacks. Run as root. Quick when all is there. The
+# emulated 32-bit Wine that the product file's own tests need is set up by
+# tools/setup-i386-wine.sh, which tools/build.sh (and so the test command)
+# and tools/run.sh --product call: the first command on the twin does not
+# wait for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,5 +44,3 @@ if [ ${#missing[@]} -ne 0 ]; then
     apt-get update -q
     apt-get install -y -q "${missing[@]}"
 fi
-
-tools/setup-i386-wine.sh

@@ -18,6 +18,7 @@ chroot. This machine's kernel runs no 32-bit x86 code, so qemu emulates every
 64-bit twin (about a minute to set Wine up, seconds for each program to start
 and each dialog to show), not because of the uninstaller.
 TEXT
+    tools/setup-i386-wine.sh
     export WINE_TARGET=i686
     exec tools/demo.py --build tools/windows-builds.sh build/i686/Uninstall.exe
 fi
