@@ -173,6 +173,41 @@ TEST_F(ContractFiles, FoldersGoOnlyWhenEmptyWritableAndNobodyWorksInThem)
     EXPECT_TRUE(RemoveFolder("Mine"));
 }
 
+// A folder that is a link (symbolic link or junction) leads into its target:
+// its attributes say so, and listing and deleting through it reach the
+// target's files. Removing it must never cost the target its files.
+TEST_F(ContractFiles, FolderLinkLeadsIntoItsTargetAndGoesAlone)
+{
+    SeedFile("Notes\\Diary.txt", "mine");
+    SeedFile("Notes\\Quillmere.lnk");
+    SeedFolderLink("Group", "Notes");
+    EXPECT_EQ(W().GetFileAttributesA(At("Group").c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(W().GetFileAttributesA(At("Notes").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_EQ(SortedList(At("Group\\*.*")), (Names{".", "..", "Diary.txt", "Quillmere.lnk"}));
+    EXPECT_TRUE(Delete("Group\\Quillmere.lnk"));
+    EXPECT_EQ(Exists("Notes\\Quillmere.lnk"), NOTHING);
+
+    const BOOL removed = RemoveFolder("Group");
+    EXPECT_EQ(Exists("Group"), removed ? NOTHING : FOLDER) << "fails or removes only the link";
+    EXPECT_EQ(Content("Notes\\Diary.txt"), "mine");
+    // "When lpPathName refers to a directory junction, RemoveDirectory will
+    // remove the specified link regardless of whether the target directory
+    // is empty or not" (learn.microsoft.com, RemoveDirectoryA); a folder
+    // symbolic link goes the same way. Wine 8 acts on a symbolic link's
+    // target instead: it fails while the target holds files, and removes an
+    // empty target, leaving the link dangling.
+    if (OnModel()) {
+        EXPECT_TRUE(removed);
+        EXPECT_EQ(Exists("Notes"), FOLDER);
+        SeedFolder("Empty");
+        SeedFolderLink("ToEmpty", "Empty");
+        EXPECT_TRUE(RemoveFolder("ToEmpty"));
+        EXPECT_EQ(Exists("ToEmpty"), NOTHING);
+        EXPECT_EQ(Exists("Empty"), FOLDER);
+    }
+}
+
 // The hand-off's whole trick: the copy opened for deletion on close, run,
 // its handle closed; it goes only when its process has ended.
 TEST_F(ContractFiles, DeleteOnCloseWaitsForTheRunningImage)

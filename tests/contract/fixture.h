@@ -48,9 +48,9 @@ void SeedFolder(const std::string& relative);
 // A file (and its folders) under the root holding these bytes.
 void SeedFile(const std::string& relative, const std::string& content = std::string());
 void SeedReadOnly(const std::string& relative, bool readOnly = true);
-// A link named relative to the folder target (both under the root): an NTFS
-// folder link on the model, a Unix symbolic link under Wine, which Wine shows
-// as a folder with a reparse point.
+// A link named relative to the folder target (both under the root): a folder
+// symbolic link on the model (mem::AddFolderLink), a Unix symbolic link under
+// Wine, which Wine shows as a folder with a reparse point.
 void SeedFolderLink(const std::string& relative, const std::string& target);
 
 enum Kind { NOTHING, FILE, FOLDER };
