@@ -2,7 +2,8 @@
 // folder, starting the child, and the child program itself.
 //
 // The child program of the process cases, the same on both sides, writes
-// what it got (command line, current directory) through the fixture, then
+// what it got (command line, current directory, its image's path) through
+// the fixture, then
 // does what the words of its command line ask, in order:
 //   own:NAME   creates the mutex NAME owning it (and never releases it)
 //   set:NAME   signals the existing event NAME
@@ -72,10 +73,22 @@ HANDLE StartChild(const std::string& image, const std::string& arguments,
     return info.hProcess;
 }
 
+std::string CallerFolder()
+{
+    char image[MAX_PATH];
+    DWORD length = g_platform->GetModuleFileNameA(nullptr, image, sizeof image);
+    EXPECT_TRUE(length > 0 && length < sizeof image) << "error " << LastError();
+    std::string path(image, length < sizeof image ? length : 0);
+    size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 int ChildMain()
 {
     const char* line = g_platform->GetCommandLineA();
-    WriteChildReport(line);
+    char image[MAX_PATH];
+    DWORD length = g_platform->GetModuleFileNameA(nullptr, image, sizeof image);
+    WriteChildReport(line, length > 0 && length < sizeof image ? image : "");
     std::string words(line);
     size_t at = 0;
     while (at < words.size()) {

@@ -84,16 +84,21 @@ void SeedSystemFolders();
 // of the suite's own executable (which takes the child's part when started
 // by the fixture). Returns its full path.
 std::string SeedChildImage(const std::string& relative);
+// The same image named name in any folder of the machine (a full path, e.g.
+// the system folder), removed again after the case. Returns its full path.
+std::string SeedChildImageIn(const std::string& folder, const std::string& name);
 
-// What the last child wrote on starting: its command line as it got it and
-// its current directory (a full path, no trailing separator but at a root).
+// What the last child wrote on starting: its command line as it got it, its
+// current directory (a full path, no trailing separator but at a root) and
+// the image it runs from (GetModuleFileNameA).
 struct ChildReport {
     std::string commandLine;
     std::string currentDirectory;
+    std::string imagePath;
 };
 ChildReport LastChildReport();
 // For ChildMain: writes the report (under Wine with the real calls).
-void WriteChildReport(const char* commandLine);
+void WriteChildReport(const char* commandLine, const char* imagePath);
 
 // The child's part: its actions are words of its command line
 // (case_helpers.cpp).
@@ -113,6 +118,9 @@ std::vector<std::string> SortedList(const std::string& pattern);
 // process handle (its thread handle closed), or nullptr.
 HANDLE StartChild(const std::string& image, const std::string& arguments,
                   const char* currentDirectory = nullptr);
+// The folder of the caller's own image (GetModuleFileNameA), without its
+// trailing separator: where a bare program name is looked for first.
+std::string CallerFolder();
 
 // --- The cases' base ---------------------------------------------------------------------
 

@@ -13,6 +13,10 @@ namespace {
 const char ROOT[] = "C:\\contract\\";
 const char SCRATCH_KEY[] = "Software\\Korrindal Contract";
 const char CHILD_IMAGE[] = "MZ image of the contract suite's child";
+// The suite's own image: where the shell (the cases' caller) runs from, in a
+// folder of its own, as under Wine; a bare program name is looked for there
+// first.
+const char SUITE_IMAGE[] = "C:\\Contract Suite\\contract_tests.exe";
 
 std::vector<ChildReport>& Reports()
 {
@@ -34,6 +38,8 @@ void SetUpMachine()
     mem::AddFolder(ROOT);
     mem::AddKey(HKEY_CURRENT_USER, SCRATCH_KEY);
     mem::RegisterProgram(CHILD_IMAGE, [] { return ChildMain(); });
+    mem::AddFile(SUITE_IMAGE, "MZ image of the contract suite");
+    mem::SetShellProcess(SUITE_IMAGE, std::string("\"") + SUITE_IMAGE + "\"", "C:\\");
     Reports().clear();
 }
 
@@ -136,6 +142,12 @@ std::string SeedChildImage(const std::string& relative)
     return At(relative);
 }
 
+std::string SeedChildImageIn(const std::string& folder, const std::string& name)
+{
+    mem::AddFile(folder + "\\" + name, CHILD_IMAGE);
+    return folder + "\\" + name;
+}
+
 ChildReport LastChildReport()
 {
     EXPECT_FALSE(Reports().empty()) << "no child wrote a report";
@@ -144,10 +156,11 @@ ChildReport LastChildReport()
 
 // The model keeps each process's current directory in its record; the child
 // is the latest live process started with this command line.
-void WriteChildReport(const char* commandLine)
+void WriteChildReport(const char* commandLine, const char* imagePath)
 {
     ChildReport report;
     report.commandLine = commandLine;
+    report.imagePath = imagePath;
     std::vector<mem::ProcessRecord> processes = mem::Processes();
     for (auto p = processes.rbegin(); p != processes.rend(); ++p) {
         if (!p->ended && p->commandLine == report.commandLine) {

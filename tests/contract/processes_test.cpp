@@ -1,6 +1,8 @@
 // Contract cases: named events and mutexes, and the processes the hand-off
 // starts. Each runs on the model and on real Win32 under Wine (fixture.h);
 // the child is the suite's child program (case_helpers.cpp).
+#include <cctype>
+#include <cstring>
 #include <string>
 
 #include "tests/contract/fixture.h"
@@ -11,6 +13,13 @@ namespace {
 class ContractProcesses : public Case {
 protected:
     static DWORD Await(HANDLE object) { return W().WaitForSingleObject(object, 10000); }
+    static std::string Upper(std::string text)
+    {
+        for (char& c : text) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return text;
+    }
 };
 
 TEST_F(ContractProcesses, NamedObjectsShareOneNamespaceAndGoWithTheirLastHandle)
@@ -110,6 +119,55 @@ TEST_F(ContractProcesses, ChildGetsItsCommandLineAndCurrentDirectory)
     EXPECT_FALSE(W().CreateProcessA(nullptr, &missing[0], nullptr, nullptr, FALSE, 0, nullptr,
                                     nullptr, &startup, &info));
     EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A program named without a folder is looked for in the caller's own folder,
+// then its current directory, the system folder (GetSystemDirectoryA) and
+// the Windows folder, by WinExec and CreateProcessA alike
+// (learn.microsoft.com, WinExec and CreateProcessA). Each row puts a copy one
+// place earlier in that order, and the new copy must win over those already
+// there: so a copy in the current directory wins over the system folder's.
+TEST_F(ContractProcesses, BareProgramNameIsLookedForWhereWindowsLooks)
+{
+    char folder[MAX_PATH];
+    UINT length = W().GetSystemDirectoryA(folder, sizeof folder);
+    ASSERT_TRUE(length > 3 && length < sizeof folder);
+    EXPECT_EQ(length, std::strlen(folder));
+    const std::string system(folder);
+    SeedFolder("Work");
+    ASSERT_TRUE(W().SetCurrentDirectoryA(At("Work").c_str()));
+
+    // Started by WinExec, which gives no handle, the child tells it started.
+    const char name[] = "contract-bare-child.exe";
+    std::string line = std::string(name) + " set:contract-bare";
+    std::string bare = name;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    EXPECT_EQ(W().WinExec(line.c_str(), SW_HIDE), static_cast<UINT>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(W().CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                    nullptr, &startup, &info));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    HANDLE started = W().CreateEventA(nullptr, FALSE, FALSE, "contract-bare");
+    const std::string places[] = {system.substr(0, system.rfind('\\')), system, At("Work"),
+                                  CallerFolder()};
+    for (const std::string& place : places) {
+        const std::string image = Upper(SeedChildImageIn(place, name));
+        EXPECT_GT(W().WinExec(line.c_str(), SW_HIDE), 31u) << place;
+        EXPECT_EQ(Await(started), static_cast<DWORD>(WAIT_OBJECT_0)) << place;
+        EXPECT_EQ(Upper(LastChildReport().imagePath), image) << "WinExec";
+
+        ASSERT_TRUE(W().CreateProcessA(nullptr, &bare[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                       nullptr, &startup, &info))
+            << place << " error " << LastError();
+        EXPECT_EQ(Await(info.hProcess), static_cast<DWORD>(WAIT_OBJECT_0)) << place;
+        W().CloseHandle(info.hProcess);
+        W().CloseHandle(info.hThread);
+        EXPECT_EQ(Upper(LastChildReport().imagePath), image) << "CreateProcessA";
+    }
+    W().CloseHandle(started);
+    ASSERT_TRUE(W().SetCurrentDirectoryA(Root().c_str()));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/win32_platform.h"
 #include "tests/contract/fixture.h"
@@ -20,6 +21,9 @@ const char SCRATCH_KEY[] = "Software\\Korrindal Contract";
 const char CHILD_REPORT_VARIABLE[] = "CONTRACT_CHILD_REPORT";
 
 std::string g_root;
+// Child images seeded with SeedChildImageIn, anywhere on the machine,
+// removed after the case.
+std::vector<std::string> g_outside;
 
 std::string TempPath()
 {
@@ -137,6 +141,18 @@ void TearDownMachine()
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, SCRATCH_KEY), ERROR_SUCCESS);
     RegDeleteKeyA(HKEY_CURRENT_USER, SCRATCH_KEY);
     DeleteFileA(ReportPath().c_str());
+    // A child started by WinExec may still be on its way out: its image
+    // cannot go before it has. (A copy under the root went with it.)
+    for (const std::string& path : g_outside) {
+        for (int i = 0; i < 1000 && !DeleteFileA(path.c_str()) &&
+                        GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            Sleep(10);
+        }
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES)
+            << "cannot remove " << path;
+    }
+    g_outside.clear();
 }
 
 std::string Root()
@@ -292,6 +308,17 @@ std::string SeedChildImage(const std::string& relative)
     return At(relative);
 }
 
+std::string SeedChildImageIn(const std::string& folder, const std::string& name)
+{
+    char self[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
+    EXPECT_TRUE(length > 0 && length < sizeof self);
+    std::string path = folder + "\\" + name;
+    EXPECT_TRUE(CopyFileA(self, path.c_str(), TRUE)) << path << " error " << GetLastError();
+    g_outside.push_back(path);
+    return path;
+}
+
 ChildReport LastChildReport()
 {
     ChildReport report;
@@ -306,17 +333,22 @@ ChildReport LastChildReport()
     ReadFile(file, buffer, sizeof buffer, &got, NULL);
     CloseHandle(file);
     std::string text(buffer, got);
-    size_t newline = text.find('\n');
-    report.commandLine = text.substr(0, newline);
-    report.currentDirectory = newline == std::string::npos ? "" : text.substr(newline + 1);
+    std::string* lines[] = {&report.commandLine, &report.currentDirectory, &report.imagePath};
+    size_t at = 0;
+    for (std::string* line : lines) {
+        size_t newline = text.find('\n', at);
+        *line = text.substr(at, newline == std::string::npos ? std::string::npos : newline - at);
+        at = newline == std::string::npos ? text.size() : newline + 1;
+    }
     return report;
 }
 
-void WriteChildReport(const char* commandLine)
+void WriteChildReport(const char* commandLine, const char* imagePath)
 {
     char directory[MAX_PATH];
     DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
-    std::string text = std::string(commandLine) + "\n" + std::string(directory, length);
+    std::string text =
+        std::string(commandLine) + "\n" + std::string(directory, length) + "\n" + imagePath;
     char path[MAX_PATH];
     if (GetEnvironmentVariableA(CHILD_REPORT_VARIABLE, path, sizeof path) == 0) {
         return;

@@ -241,30 +241,6 @@ TEST_F(MemoryPlatformTest, UnquotedProgramPathWithBlanksTriesEachPrefixFirst)
     EXPECT_EQ(mem::OpenHandleCount(), 0u) << "WinExec hands out no handles";
 }
 
-// A bare name is looked for in the caller's image folder, its current
-// directory, the system folder and the Windows folder, in that order.
-TEST_F(MemoryPlatformTest, BareProgramNameIsLookedForWhereWindowsLooks)
-{
-    const std::string places[] = {"C:\\App\\b.exe", "C:\\Work\\b.exe", "C:\\Windows\\System32\\b.exe",
-                                  "C:\\Windows\\b.exe"};
-    mem::AddFile("C:\\App\\caller.exe");
-    mem::AddFolder("C:\\Work");
-    mem::SetShellProcess("C:\\App\\caller.exe", "caller", "C:\\Work");
-    for (const std::string& place : places) {
-        mem::AddFile(place, "b");
-    }
-    for (const std::string& place : places) {
-        EXPECT_EQ(W().WinExec("b.exe x", SW_SHOW), 33u);
-        EXPECT_EQ(mem::Processes().back().imagePath, place);
-        mem::RunUntilAllEnded();
-        EXPECT_TRUE(Delete(place));
-    }
-    EXPECT_EQ(W().WinExec("b.exe x", SW_SHOW), 2u);
-    char folder[MAX_PATH];
-    EXPECT_EQ(W().GetSystemDirectoryA(folder, MAX_PATH), 19u);
-    EXPECT_STREQ(folder, "C:\\Windows\\System32");
-}
-
 TEST_F(MemoryPlatformTest, NewProcessGetsItsLineDirectoryAndImage)
 {
     mem::AddFile("C:\\Users\\Alice\\Temp\\suicide.exe", "copy");
