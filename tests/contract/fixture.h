@@ -104,6 +104,13 @@ void WriteChildReport(const char* commandLine, const char* imagePath);
 // (case_helpers.cpp).
 int ChildMain();
 
+// --- Failure injection --------------------------------------------------------------
+
+// The occurrence-th call (1 = the next one) of the named slot fails with this
+// error, without effect: the failure-injection layer (platform/fault_injection.h)
+// stands between the cases and the model, or the real calls, on both sides.
+void FailCall(const std::string& operation, DWORD error, int occurrence = 1);
+
 // --- Helpers the cases share, all through the seam ------------------------------------
 
 // The names a search lists, in the order it gives them; empty if

@@ -171,4 +171,9 @@ void WriteChildReport(const char* commandLine, const char* imagePath)
     Reports().push_back(report);
 }
 
+void FailCall(const std::string& operation, DWORD error, int occurrence)
+{
+    mem::FailCall(operation, error, occurrence);
+}
+
 }  // namespace contract

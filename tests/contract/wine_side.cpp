@@ -1,13 +1,16 @@
 // The contract fixture on real Win32 (run under Wine): seeding and reading
 // back with the real calls in a scratch folder under the temp folder and a
 // scratch key under HKCU, both made fresh for every case and removed after
-// it; and the suite's main, which also takes the child's part.
+// it; the cases call the real table through the failure-injection layer, as
+// they call the model; and the suite's main, which also takes the child's
+// part.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/win32_platform.h"
 #include "tests/contract/fixture.h"
 
@@ -116,7 +119,9 @@ bool OnModel()
 
 void SetUpMachine()
 {
-    g_platform = &Win32PlatformOps;
+    fault::Hooks hooks = {&Win32PlatformOps, SetLastError, nullptr};
+    fault::Wrap(hooks);
+    g_platform = &fault::FaultInjectionOps;
     char number[16];
     std::snprintf(number, sizeof number, "%lu", GetCurrentProcessId());
     g_root = TempPath() + "contract-" + number + "\\";
@@ -141,6 +146,7 @@ void TearDownMachine()
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, SCRATCH_KEY), ERROR_SUCCESS);
     RegDeleteKeyA(HKEY_CURRENT_USER, SCRATCH_KEY);
     DeleteFileA(ReportPath().c_str());
+    fault::Clear();
     // A child started by WinExec may still be on its way out: its image
     // cannot go before it has. (A copy under the root went with it.)
     for (const std::string& path : g_outside) {
@@ -357,6 +363,11 @@ void WriteChildReport(const char* commandLine, const char* imagePath)
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
     CloseHandle(file);
+}
+
+void FailCall(const std::string& operation, DWORD error, int occurrence)
+{
+    EXPECT_TRUE(fault::Fail(operation, error, occurrence)) << "no slot " << operation;
 }
 
 }  // namespace contract
