@@ -21,9 +21,10 @@ set_tests_properties(wine_end_to_end PROPERTIES
     ENVIRONMENT "UNINSTALLER_EXE=${UNINSTALLER_EXE_64}")
 
 # The contract suite on the real calls: its Windows build in a throwaway Wine
-# prefix. (The same cases run on the model among the unit tests.)
+# prefix from the Wine toolkit. (The same cases run on the model among the
+# unit tests.)
 add_test(NAME contract_wine
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/contract/run_under_wine.sh ${CONTRACT_TESTS_EXE})
+    COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/contract/run_under_wine.py ${CONTRACT_TESTS_EXE})
 set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600)
 
 # The shipped 32-bit file itself on every road, under a 32-bit Wine whose
