@@ -1,7 +1,7 @@
 #include "removal/folder_sweep.h"
 
 #include "app/constants.h"
-#include "app/path_buffer.h"
+#include "platform/path_buffer.h"
 #include "platform/platform.h"
 
 int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name))

@@ -1,5 +1,5 @@
 #include "app/constants.h"
-#include "app/path_buffer.h"
+#include "platform/path_buffer.h"
 #include "platform/platform.h"
 #include "removal/folder_sweep.h"
 #include "removal/removal.h"

@@ -1,7 +1,7 @@
 #include "selfdelete/self_delete.h"
 
 #include "app/constants.h"
-#include "app/path_buffer.h"
+#include "platform/path_buffer.h"
 #include "platform/platform.h"
 #include "removal/removal.h"
 

@@ -29,10 +29,10 @@ done
 
 # The program's sources as the native build compiles them. The in-memory
 # model of Windows is test code and analysed as such elsewhere.
-native_sources="app/constants.cpp app/main.cpp app/path_buffer.cpp
+native_sources="app/constants.cpp app/main.cpp
     removal/folder_sweep.cpp removal/install_path.cpp removal/program_files.cpp removal/shortcuts.cpp
     selfdelete/self_delete.cpp ui/dialogs.cpp ui/feedback.cpp
-    platform/platform.cpp platform/startup.cpp"
+    platform/path_buffer.cpp platform/platform.cpp platform/startup.cpp"
 # Compiled only into Uninstall.exe.
 windows_sources="platform/win32_platform.cpp platform/win32_entry.cpp platform/freestanding.cpp"
 

@@ -1,6 +1,6 @@
 #include "ui/feedback.h"
 
-#include "app/path_buffer.h"
+#include "platform/path_buffer.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/path_buffer.h"
+#include "platform/path_buffer.h"
 
 #include "platform/platform.h"
 
