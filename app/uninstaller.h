@@ -8,11 +8,6 @@ extern HINSTANCE g_hInstance;
 // Set once the user has confirmed, before the first removal step.
 extern int g_removalConfirmed;
 
-#ifndef _WIN32
-// <windows.h> declares it on Windows.
-int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandTail, int showState);
-#endif
-
 // Asks for confirmation, runs the three removal steps and shows the
 // completion dialog. Returns 1 when the user confirmed and the removal ran,
 // 0 otherwise.

@@ -1,7 +1,5 @@
 #include "platform/startup.h"
 
-#include "app/uninstaller.h"
-
 namespace {
 
 // Bytes up to this value (blank and control bytes) end an unquoted program

@@ -188,4 +188,8 @@ typedef struct _PROCESS_INFORMATION {
 
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
+// The program's entry, which <windows.h> declares too: the program defines
+// it and the start-up in platform/ calls it.
+int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandTail, int showState);
+
 #endif
