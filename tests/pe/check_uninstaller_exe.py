@@ -16,12 +16,15 @@ import struct
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
-import uninstaller_checks
-from pe_reader import parse_dialog
-from product_facts import (BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE,
-                           IDD_REMOVE_COMPLETED, IDI_PRODUCT)
-from uninstaller_checks import (
+# The product's facts, shared with the Wine toolkit, stand in tests/support/.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+import uninstaller_checks  # noqa: E402
+from pe_reader import parse_dialog  # noqa: E402
+from product_facts import (  # noqa: E402
+    BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED, IDI_PRODUCT)
+from uninstaller_checks import (  # noqa: E402
     CHECK_CLASSES, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
     RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE,
     ExeTestCase)
