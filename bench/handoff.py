@@ -35,8 +35,8 @@ POLL_S = 0.002
 # a run that has not finished by then is a failure, not a slow sample.
 RUN_LIMIT_S = 10.0
 BASELINE_CAPTION = "Baseline hand-off"
-UNINSTALLER_NAME = "Uninstall.exe"
-COPY_NAME = "suicide.exe"
+UNINSTALLER_NAME = harness.UNINSTALLER_NAME
+COPY_NAME = harness.TEMP_COPY_NAME
 BASELINE_NAME = "baseline.exe"
 BASELINE_COPY_NAME = "blcopy.exe"
 BASELINE_WIN_PATH = r"C:\bench\baseline.exe"

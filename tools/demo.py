@@ -24,7 +24,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 import harness as h  # noqa: E402  (the Wine toolkit)
 from harness.xdisplay import answers  # noqa: E402
 
-BROWSER = r"C:\Program Files\Web Browser\browser.exe"
+BROWSER = h.SAMPLE_BROWSER
 
 
 def say(text=""):
@@ -107,7 +107,7 @@ def show(prefix, display, shots):
         answer_by_itself(prefix, shots)
     started = time.monotonic()
     say("Uninstall role ended with exit code %d." % run.exit_code(timeout=24 * 3600))
-    prefix.wait_ended(["uninstall.exe", h.TEMP_COPY_NAME], h.bound(30))
+    prefix.wait_ended([h.UNINSTALLER_NAME, h.TEMP_COPY_NAME], h.bound(30))
     say("Both processes have ended (%.2f s after the uninstall role)."
         % (time.monotonic() - started))
     say()

@@ -1,11 +1,13 @@
-"""The product's facts as the tests expect them, stated once for the Python
-tests: the keys and values the uninstaller reads and removes, the files and
-names it handles, the hand-off's named objects, the feedback page, and its
-dialogs (captions, texts, control rectangles and styles) and version block
-as the built file must carry them.  Written by hand and never read from the
-program's sources, so that a fact the program gets wrong fails the tests
-instead of moving their expectations with it.  (The C++ tests state the
-same facts in tests/support/product_facts.h.)
+"""The product's facts as the tests expect them, stated once for everything
+in Python: the checks of the built file (tests/pe/), the Wine toolkit and
+its tests (tests/wine/), the demo, the screenshot maker and the hand-off
+benchmark. They are the keys and values the uninstaller reads and removes,
+the files and names it handles, the hand-off's named objects, the feedback
+page, and its dialogs (captions, texts, control rectangles and styles) and
+version block as the built file must carry them.  Written by hand and never
+read from the program's sources, so that a fact the program gets wrong
+fails the tests instead of moving their expectations with it.  (The C++
+tests state the same facts beside this file, in product_facts.h.)
 
 Registry keys are given without their root: SETTINGS_KEY under
 HKEY_CURRENT_USER, UNINSTALL_KEY under HKEY_LOCAL_MACHINE, BROWSER_KEY under
@@ -70,8 +72,10 @@ DS_MODALFRAME = 0x00000080
 DS_CENTER = 0x00000800
 BS_PUSHBUTTON = 0x0
 BS_DEFPUSHBUTTON = 0x1
+BS_TYPEMASK = 0xF       # the bits of a button's style that say its kind
 SS_LEFT = 0x0
 SS_ICON = 0x3
+SS_TYPEMASK = 0x1F      # and of a static control's
 
 IDI_PRODUCT = 134
 IDD_CONFIRM_REMOVE = 129

@@ -5,28 +5,27 @@ registration."""
 
 import unittest
 
-from harness import (COMPLETED_CAPTION, CONFIRM_CAPTION, Dialog, HarnessError, WineTestCase,
+from harness import (COMPLETED_CAPTION, CONFIRM_CAPTION, SAMPLE_BROWSER as BROWSER,
+                     TEMP_COPY_NAME, UNINSTALLER_NAME, Dialog, WineTestCase, facts,
                      feedback_url, install_recorder, lay_sample_install, recorded_runs,
                      register_browser, wait_until)
 
-# Wine registers its own browser like this: a quoted path with blanks.
-BROWSER = r"C:\Program Files\Web Browser\browser.exe"
 # Where the unquoted path would make the system look first.
 PLANTED = (r"C:\Program.exe", r"C:\Program Files\Web.exe")
 
-BS_TYPEMASK = 0x0F
-BS_DEFPUSHBUTTON = 0x01
-SS_TYPEMASK = 0x1F
-SS_ICON = 0x03
-WS_TABSTOP = 0x00010000
-WS_GROUP = 0x00020000
+
+def is_icon(cls, style):
+    return cls.lower() == "static" and style & facts.SS_TYPEMASK == facts.SS_ICON
 
 
-def control_summary(controls):
-    """(id, class, text) of each control in tab order, the icon's text (its
-    resource reference) left out."""
-    return [(c.id, c.cls, "" if c.style & SS_TYPEMASK == SS_ICON and c.cls == "Static"
-             else c.text) for c in controls]
+def summary(cls, ident, style, text):
+    """What is compared of a control: its id (a template's "no id" reads
+    back as -1), class, text (an icon's, its resource reference, left out),
+    kind (default or plain button, text or icon) and whether Tab stops at
+    it."""
+    kind = style & (facts.BS_TYPEMASK if cls.lower() == "button" else facts.SS_TYPEMASK)
+    return (-1 if ident == facts.NO_ID else ident, cls.lower(),
+            "" if is_icon(cls, style) else text, kind, style & facts.WS_TABSTOP)
 
 
 def in_dialog_units(info, size):
@@ -42,15 +41,22 @@ def in_dialog_units(info, size):
             for c in info["controls"]]
 
 
-def assertLaidOutAs(test, info, size, template):
-    """Each control where its template rectangle puts it (an icon control
-    takes its icon's size, so only its place is compared)."""
-    drawn = in_dialog_units(info, size)
-    for control, got, want in zip(info["controls"], drawn, template):
-        compared = 2 if control.style & SS_TYPEMASK == SS_ICON and control.cls == "Static" else 4
+def assertShownAsTemplate(test, info, dialog_id):
+    """The dialog as the product's facts lay out its template: caption, the
+    controls in tab order, and each control where its template rectangle
+    puts it (an icon control takes its icon's size, so only its place is
+    compared)."""
+    template = facts.DIALOGS[dialog_id]
+    test.assertEqual(info["caption"], template["caption"])
+    test.assertEqual([summary(c.cls, c.id, c.style, c.text) for c in info["controls"]],
+                     [summary(c["class"], c["id"], c["style"], c["text"])
+                      for c in template["controls"]])
+    drawn = in_dialog_units(info, template["size"])
+    for control, got, want in zip(info["controls"], drawn, template["controls"]):
+        compared = 2 if is_icon(control.cls, control.style) else 4
         for axis in range(compared):
-            test.assertLessEqual(abs(got[axis] - want[axis]), 1, "%r drawn at %s, template %s"
-                                 % (control, got, want))
+            test.assertLessEqual(abs(got[axis] - want["rect"][axis]), 1,
+                                 "%r drawn at %s, template %s" % (control, got, want["rect"]))
 
 
 class ConfirmationDialog(WineTestCase):
@@ -70,22 +76,8 @@ class ConfirmationDialog(WineTestCase):
     def test_ShowsItsCaptionQuestionAndButtonsAsLaidOut(self):
         self.assertEqual(self.dialog.title(), CONFIRM_CAPTION)
         info = self.dialog.describe()
-        self.assertEqual(info["caption"], CONFIRM_CAPTION)
-        self.assertEqual(control_summary(info["controls"]), [
-            (2, "Button", "No"),
-            (1, "Button", "Yes"),
-            (1000, "Static",
-             "Are you sure you want to completely remove Quillmere and all of its components?"),
-            (-1, "Static", ""),
-        ])
-        no, yes, question, icon = info["controls"]
-        self.assertEqual(no.style & BS_TYPEMASK, BS_DEFPUSHBUTTON, "No is the default button")
-        self.assertNotEqual(yes.style & BS_TYPEMASK, BS_DEFPUSHBUTTON)
-        self.assertTrue(no.style & WS_TABSTOP and yes.style & WS_TABSTOP)
-        self.assertEqual(icon.style & SS_TYPEMASK, SS_ICON)
+        assertShownAsTemplate(self, info, facts.IDD_CONFIRM_REMOVE)
         self.assertTrue(info["close_box"], "the dialog has a close box")
-        assertLaidOutAs(self, info, (222, 61), [(51, 42, 50, 14), (120, 42, 50, 14),
-                                                (40, 10, 175, 20), (5, 7, 20, 20)])
         self.dialog.click("No")
         self.assertDeclined()
 
@@ -136,21 +128,7 @@ class CompletionDialog(WineTestCase):
 
     def test_ShowsItsCaptionNoticeQuestionAndButtonsAsLaidOut(self):
         self.assertEqual(self.dialog.title(), COMPLETED_CAPTION)
-        info = self.dialog.describe()
-        self.assertEqual(control_summary(info["controls"]), [
-            (1, "Button", "&Yes"),
-            (2, "Button", "&No"),
-            (-1, "Static", "Would you like to tell us why did you uninstall Quillmere?"),
-            (-1, "Static", "Quillmere has been successfully removed from your system!"),
-            (-1, "Static", ""),
-        ])
-        yes, no = info["controls"][:2]
-        self.assertEqual(yes.style & BS_TYPEMASK, BS_DEFPUSHBUTTON, "&Yes is the default button")
-        self.assertNotEqual(no.style & BS_TYPEMASK, BS_DEFPUSHBUTTON)
-        self.assertEqual(info["controls"][4].style & SS_TYPEMASK, SS_ICON)
-        assertLaidOutAs(self, info, (186, 85), [(37, 64, 50, 14), (98, 64, 50, 14),
-                                                (40, 36, 134, 22), (40, 10, 140, 20),
-                                                (5, 10, 21, 20)])
+        assertShownAsTemplate(self, self.dialog.describe(), facts.IDD_REMOVE_COMPLETED)
         self.dialog.click("&No")
         self.assertStartsNothing()
 
@@ -221,7 +199,7 @@ class FeedbackBrowserPath(WineTestCase):
                 wait_until(ran, 20, "the browser to run")
                 self.assertEqual(run.exit_code(), 0)
                 # The next row's uninstaller must not meet this one's copy.
-                self.assertEnded(["uninstall.exe", "suicide.exe"], 10)
+                self.assertEnded([UNINSTALLER_NAME, TEMP_COPY_NAME], 10)
                 self.assertEqual(ran(), {browser: [("%s %s" % (program, feedback_url()),
                                                     browser.lower())]})
 

@@ -6,9 +6,10 @@ whatever else the user has stays."""
 import shutil
 import unittest
 
-from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PROGRAM_GROUP_FILES,
-                     UNINSTALL_KEY, Dialog, WineTestCase, confirm_removal, diff,
-                     lay_sample_install, wait_until)
+from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
+                     PROGRAM_GROUP_FILES, TEMP_COPY_NAME, UNINSTALL_KEY, UNINSTALLER_NAME,
+                     Dialog, WineTestCase, confirm_removal, diff, facts, lay_sample_install,
+                     wait_until)
 
 
 class RemovalOnSampleInstall(WineTestCase):
@@ -19,16 +20,19 @@ class RemovalOnSampleInstall(WineTestCase):
         # The installer's names in other letter cases: the sweep must match
         # them all the same.
         self.sample = lay_sample_install(self.prefix, files=MIXED_CASE_PRODUCT_FILES)
-        self.read_only = self.sample.install_dir + "\\quillmere.hlp"
+        # One of the product's files (the help file) made read-only.
+        self.read_only = self.sample.files[1]
         self.prefix.write_file(self.read_only, "help the user may not delete", read_only=True)
         install = self.sample.install_dir
+        listed = PRODUCT_FILES[0]
         self.others = [
             install + "\\Readme.txt",
-            install + "\\Quillmere.exe.bak",   # a listed name with more after it
-            install + "\\MyQuillmere.exe",     # and with more before it
-            install + "\\Quillmere.ex",        # and cut short
-            install + "\\Help\\Quillmere.cnt",  # a listed name, but in a subfolder
-            r"C:\users\Public\Desktop\Quillmere.lnk",  # all users' desktop: not ours
+            install + "\\" + listed + ".bak",   # a listed name with more after it
+            install + "\\My" + listed,          # and with more before it
+            install + "\\" + listed[:-1],       # and cut short
+            install + "\\Help\\" + PRODUCT_FILES[2],  # a listed name, but in a subfolder
+            # All users' desktop: not ours.
+            "C:\\users\\Public\\Desktop\\" + facts.DESKTOP_SHORTCUT,
             self.prefix.desktop + "\\Other.lnk",
             self.prefix.programs + "\\Other\\Other.lnk",
         ]
@@ -41,8 +45,8 @@ class RemovalOnSampleInstall(WineTestCase):
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
         confirm_removal(self.prefix).click("&No")
         self.assertEqual(run.exit_code(), 0)
-        self.assertEnded(["uninstall.exe", "suicide.exe"], 10)
-        wait_until(lambda: not self.prefix.exists(self.prefix.temp + "\\suicide.exe"), 10,
+        self.assertEnded([UNINSTALLER_NAME, TEMP_COPY_NAME], 10)
+        wait_until(lambda: not self.prefix.exists(self.prefix.temp + "\\" + TEMP_COPY_NAME), 10,
                    "the temporary copy to go")
         return self.prefix.snapshot()
 

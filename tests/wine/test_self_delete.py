@@ -8,9 +8,10 @@ import sys
 import time
 import unittest
 
-from harness import (SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY, WineTestCase, bound, click_at,
-                     confirm_removal, diff, first_times, hold_open, install_recorder,
-                     lay_sample_install, recorded_runs, register_browser, target)
+from harness import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY,
+                     UNINSTALLER_NAME, WineTestCase, bound, click_at, confirm_removal, diff,
+                     first_times, hold_open, install_recorder, lay_sample_install, recorded_runs,
+                     register_browser, target)
 
 # From the completion dialog closing to a clean machine (5 s under the
 # host's Wine; longer where the target's processes start slower).
@@ -35,7 +36,7 @@ class HandOffUnderWine(WineTestCase):
         copy = temp + "\\" + TEMP_COPY_NAME
         run = self.prefix.start(sample.command_line, cwd=sample.install_dir, env=env)
         completed = confirm_removal(self.prefix)
-        ended = lambda: not self.prefix.running("uninstall.exe") and not self.prefix.running(
+        ended = lambda: not self.prefix.running(UNINSTALLER_NAME) and not self.prefix.running(
             TEMP_COPY_NAME)
         no = completed.control("&No").centre
         answered = time.monotonic()
@@ -74,7 +75,7 @@ class HandOffUnderWine(WineTestCase):
                              "- dir %s" % sample.program_group.lower(),
                              "- key %s" % UNINSTALL_KEY.lower()])
         self.assertEqual(sorted(diff(before, after)), expected)
-        self.assertEqual(after.value(SETTINGS_KEY, "Program Path"), '"%s"' % sample.install_dir)
+        self.assertEqual(after.value(SETTINGS_KEY, PROGRAM_PATH_VALUE), '"%s"' % sample.install_dir)
 
     def test_TempFolderWithBlankWorksAllTheSame(self):
         # A user name with a blank gives a temp folder with one.

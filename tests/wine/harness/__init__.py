@@ -8,7 +8,16 @@ with real keys and clicks (`Dialog`), and lays out the product's sample
 install (`lay_sample_install`). Which Wine runs which build is the run's
 `target()`. The modules, one a part, are listed in tests/wine/README.md;
 everything is taken from the package itself: `from harness import Dialog`.
+The product's facts come from the module the PE check reads too,
+tests/support/product_facts.py (`from harness import facts`).
 """
+
+import sys as _sys
+from pathlib import Path as _Path
+
+_SUPPORT = str(_Path(__file__).resolve().parents[2] / "support")
+if _SUPPORT not in _sys.path:
+    _sys.path.insert(0, _SUPPORT)
 
 from .base import (DIALOG_TIMEOUT, HELPER_SOURCES, RUN_TIMEOUT, HarnessError, bound,
                    feedback_url, first_times, missing_requirements, run_to_end, uninstaller_exe,
@@ -17,9 +26,10 @@ from .dialogs import Control, Dialog
 from .processes import ProcessWatch, prefix_processes
 from .product import (BROWSER_KEY, COMPLETED_CAPTION, CONFIRM_CAPTION, INSTALL_DIR,
                       MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES, PROGRAM_GROUP_FILES,
-                      PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY,
-                      SampleInstall, confirm_removal, hold_open, install_recorder,
-                      lay_sample_install, recorded_runs, register_browser)
+                      PROGRAM_PATH_VALUE, SAMPLE_BROWSER, SETTINGS_KEY, TEMP_COPY_NAME,
+                      UNINSTALL_KEY, UNINSTALLER_NAME, SampleInstall, confirm_removal, facts,
+                      hold_open, install_recorder, lay_sample_install, recorded_runs,
+                      register_browser)
 from .registry import parse_wine_registry, reg_key, reg_string
 from .snapshots import VOLATILE_KEYS, Snapshot, diff, take_files
 from .target import REPO, TARGETS, Target, target

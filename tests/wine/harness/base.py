@@ -10,6 +10,8 @@ import tempfile
 import time
 from pathlib import Path
 
+import product_facts as facts
+
 from .target import target
 
 HELPER_SOURCES = Path(__file__).resolve().parents[1] / "helpers"
@@ -46,7 +48,8 @@ def feedback_url():
     """The why-uninstall address built into the twin (its host is a build
     setting): the one "http://" string in the file ending in the page's
     path."""
-    found = re.findall(rb"http://[\x21-\x7e]+?/whyuninstall\.htm(?=\0)",
+    page = re.escape(facts.FEEDBACK_PATH.encode("ascii"))
+    found = re.findall(rb"http://[\x21-\x7e]+?" + page + rb"(?=\0)",
                        uninstaller_exe().read_bytes())
     if len(found) != 1:
         raise HarnessError("expected one feedback address in %s, found %r"

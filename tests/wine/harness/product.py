@@ -1,28 +1,44 @@
-"""The product as the Wine tests know it: its captions, keys and files, a
-sample install laid out as its installer leaves it, the recording browser and
-a file held open by another process."""
+"""The product as the Wine tests know it: its facts (tests/support/
+product_facts.py) with the registry roots Wine's files give them, a sample
+install laid out as its installer leaves it, the recording browser and a
+file held open by another process."""
+
+import product_facts as facts
 
 from .base import HarnessError, bound, uninstaller_exe, wait_until
 from .dialogs import Dialog
 from .registry import reg_key, reg_string
 
-CONFIRM_CAPTION = "Confirm removing of Quillmere"
-COMPLETED_CAPTION = "Uninstall Completed"
+CONFIRM_CAPTION = facts.CONFIRM_CAPTION
+COMPLETED_CAPTION = facts.COMPLETED_CAPTION
 
-SETTINGS_KEY = r"HKCU\Software\Korrindal\Quillmere"
-PROGRAM_PATH_VALUE = "Program Path"
-UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmere"
-BROWSER_KEY = r"HKLM\Software\Classes\CLSID\{0002DF01-0000-0000-C000-000000000046}\LocalServer32"
-TEMP_COPY_NAME = "suicide.exe"
+# Keys with their roots, as `reg import` takes them and the snapshots show
+# them; HKEY_CLASSES_ROOT's machine-wide keys are HKLM\Software\Classes.
+SETTINGS_KEY = "HKCU\\" + facts.SETTINGS_KEY
+PROGRAM_PATH_VALUE = facts.PROGRAM_PATH_VALUE
+UNINSTALL_KEY = "HKLM\\" + facts.UNINSTALL_KEY
+BROWSER_KEY = "HKLM\\Software\\Classes\\" + facts.BROWSER_KEY
+UNINSTALLER_NAME = facts.UNINSTALLER_NAME
+TEMP_COPY_NAME = facts.TEMP_COPY_NAME
+PRODUCT_FILES = facts.PRODUCT_FILES
 
 INSTALL_DIR = r"C:\Program Files\Quillmere"
-# The product's files as its installer writes them.
-PRODUCT_FILES = ("Quillmere.exe", "Quillmere.hlp", "Quillmere.cnt", "Quillmere.gid",
-                 "Quillmere.fts", "Quillmere.ftg", "Buy Online Now!.url")
-# The same names in other letter cases: the sweep compares without regard to
-# ASCII case, so each of these must go as well.
-MIXED_CASE_PRODUCT_FILES = ("QUILLMERE.EXE", "quillmere.hlp", "QuillMere.Cnt", "qUILLMERE.gId",
-                            "Quillmere.FTS", "quillMERE.ftg", "BUY ONLINE NOW!.URL")
+# A browser laid out as Wine registers its own: a path with blanks, quoted.
+SAMPLE_BROWSER = r"C:\Program Files\Web Browser\browser.exe"
+
+
+def _in_other_cases(names):
+    """The names in other letter cases, each changed another way: the sweep
+    compares without regard to ASCII case, so each of these must go as
+    well."""
+    changes = (str.upper, str.lower, str.swapcase,
+               lambda name: "".join(c.upper() if i % 2 else c.lower() for i, c in enumerate(name)))
+    return tuple(changes[i % len(changes)](name) for i, name in enumerate(names))
+
+
+MIXED_CASE_PRODUCT_FILES = _in_other_cases(PRODUCT_FILES)
+# The shortcuts the installer puts in the program group; the uninstaller
+# removes the group whole, whatever its files are called.
 PROGRAM_GROUP_FILES = ("Quillmere.lnk", "Quillmere Help.lnk", "Uninstall Quillmere.lnk",
                        "Buy Online Now!.url")
 
@@ -32,9 +48,9 @@ class SampleInstall:
         self.prefix = prefix
         self.install_dir = install_dir
         self.files = [install_dir + "\\" + name for name in files]
-        self.uninstaller = install_dir + "\\Uninstall.exe"
-        self.desktop_shortcut = prefix.desktop + "\\Quillmere.lnk"
-        self.program_group = prefix.programs + "\\Quillmere"
+        self.uninstaller = install_dir + "\\" + UNINSTALLER_NAME
+        self.desktop_shortcut = prefix.desktop + "\\" + facts.DESKTOP_SHORTCUT
+        self.program_group = prefix.programs + "\\" + facts.PROGRAM_GROUP
         self.group_files = [self.program_group + "\\" + n for n in PROGRAM_GROUP_FILES]
 
     @property
@@ -62,7 +78,8 @@ def lay_sample_install(prefix, install_dir=INSTALL_DIR, files=PRODUCT_FILES,
     for path in sample.files:
         prefix.write_file(path, "Quillmere product file %s\r\n" % path.rsplit("\\", 1)[1])
     prefix.install_file(uninstaller or uninstaller_exe(), sample.uninstaller)
-    prefix.write_file(sample.desktop_shortcut, "shortcut to %s\\Quillmere.exe\r\n" % install_dir)
+    prefix.write_file(sample.desktop_shortcut, "shortcut to %s\\%s\r\n"
+                      % (install_dir, PRODUCT_FILES[0]))
     for path in sample.group_files:
         prefix.write_file(path, "shortcut in the program group\r\n")
     prefix.reg_import(
@@ -70,12 +87,12 @@ def lay_sample_install(prefix, install_dir=INSTALL_DIR, files=PRODUCT_FILES,
         + "%s=%s\n" % (reg_string(PROGRAM_PATH_VALUE), reg_string(install_dir))
         + "\"Language\"=\"English\"\n\n"
         + reg_key(UNINSTALL_KEY) + "\n"
-        + "\"DisplayName\"=\"Quillmere\"\n"
+        + "\"DisplayName\"=%s\n" % reg_string(facts.DISPLAY_NAME)
         + "\"UninstallString\"=%s\n" % reg_string(sample.uninstaller)
         + "\"DisplayIcon\"=%s\n" % reg_string(sample.uninstaller + ",0")
-        + "\"Publisher\"=\"Korrindal\"\n"
+        + "\"Publisher\"=%s\n" % reg_string(facts.COMPANY_NAME)
         + "\"DisplayVersion\"=\"1.0\"\n"
-        + "\"URLInfoAbout\"=\"http://www.quillmere.com/\"\n"
+        + "\"URLInfoAbout\"=%s\n" % reg_string("http://%s/" % facts.FEEDBACK_HOST)
         + "\"InstallLocation\"=%s\n" % reg_string(install_dir)
         + "\"NoModify\"=dword:00000001\n"
         + "\"NoRepair\"=dword:00000001\n")

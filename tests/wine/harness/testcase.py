@@ -3,6 +3,7 @@
 import unittest
 
 from .base import HarnessError, bound, missing_requirements, uninstaller_exe
+from .product import UNINSTALLER_NAME
 from .snapshots import diff
 from .wineprefix import WinePrefix
 
@@ -22,7 +23,7 @@ class WineTestCase(unittest.TestCase):
             self.fail(str(error))
         self.addCleanup(self.prefix.close)
 
-    def install_twin(self, win_path=r"C:\Uninstall.exe"):
+    def install_twin(self, win_path="C:\\" + UNINSTALLER_NAME):
         """The uninstaller under test copied into the prefix: a run that
         reached its self-deletion must never delete the build's own file."""
         self.prefix.install_file(uninstaller_exe(), win_path)
