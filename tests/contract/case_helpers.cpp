@@ -20,6 +20,23 @@
 
 namespace contract {
 
+// The same scratch key on both sides: the model has it from seeding, the
+// Wine side makes and removes it around every case.
+HKEY ScratchRoot()
+{
+    return HKEY_CURRENT_USER;
+}
+
+std::string ScratchKey()
+{
+    return "Software\\Korrindal Contract";
+}
+
+std::string KeyAt(const std::string& relative)
+{
+    return relative.empty() ? ScratchKey() : ScratchKey() + "\\" + relative;
+}
+
 std::vector<std::string> List(const std::string& pattern)
 {
     std::vector<std::string> names;

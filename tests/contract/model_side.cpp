@@ -11,7 +11,6 @@ namespace contract {
 namespace {
 
 const char ROOT[] = "C:\\contract\\";
-const char SCRATCH_KEY[] = "Software\\Korrindal Contract";
 const char CHILD_IMAGE[] = "MZ image of the contract suite's child";
 // The suite's own image: where the shell (the cases' caller) runs from, in a
 // folder of its own, as under Wine; a bare program name is looked for there
@@ -36,7 +35,7 @@ void SetUpMachine()
     mem::SetFailureReporter([](const std::string& message) { ADD_FAILURE() << message; });
     mem::Reset();
     mem::AddFolder(ROOT);
-    mem::AddKey(HKEY_CURRENT_USER, SCRATCH_KEY);
+    mem::AddKey(ScratchRoot(), ScratchKey());
     mem::RegisterProgram(CHILD_IMAGE, [] { return ChildMain(); });
     mem::AddFile(SUITE_IMAGE, "MZ image of the contract suite");
     mem::SetShellProcess(SUITE_IMAGE, std::string("\"") + SUITE_IMAGE + "\"", "C:\\");
@@ -95,21 +94,6 @@ Kind Exists(const std::string& relative)
 std::string Content(const std::string& relative)
 {
     return mem::FileContent(At(relative));
-}
-
-HKEY ScratchRoot()
-{
-    return HKEY_CURRENT_USER;
-}
-
-std::string ScratchKey()
-{
-    return SCRATCH_KEY;
-}
-
-std::string KeyAt(const std::string& relative)
-{
-    return relative.empty() ? ScratchKey() : ScratchKey() + "\\" + relative;
 }
 
 void SeedKey(const std::string& relative)

@@ -18,7 +18,6 @@ namespace contract {
 
 namespace {
 
-const char SCRATCH_KEY[] = "Software\\Korrindal Contract";
 // Set in the suite's environment, so a started copy of the suite inherits
 // it: the file the child writes its report to.
 const char CHILD_REPORT_VARIABLE[] = "CONTRACT_CHILD_REPORT";
@@ -127,7 +126,7 @@ void SetUpMachine()
     g_root = TempPath() + "contract-" + number + "\\";
     ASSERT_TRUE(CreateDirectoryA(g_root.c_str(), NULL)) << g_root << " error " << GetLastError();
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SCRATCH_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+    ASSERT_EQ(RegCreateKeyExA(ScratchRoot(), ScratchKey().c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                               &key, NULL),
               ERROR_SUCCESS);
     RegCloseKey(key);
@@ -143,8 +142,8 @@ void TearDownMachine()
     std::string root = UnixPath(g_root.substr(0, g_root.size() - 1));
     StartHost("/bin/rm", "rm -rf " + Quoted(root));
     EXPECT_TRUE(AwaitPath(g_root, false)) << "cannot remove " << g_root;
-    EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, SCRATCH_KEY), ERROR_SUCCESS);
-    RegDeleteKeyA(HKEY_CURRENT_USER, SCRATCH_KEY);
+    EXPECT_EQ(RegDeleteTreeA(ScratchRoot(), ScratchKey().c_str()), ERROR_SUCCESS);
+    RegDeleteKeyA(ScratchRoot(), ScratchKey().c_str());
     DeleteFileA(ReportPath().c_str());
     fault::Clear();
     // A child started by WinExec may still be on its way out: its image
@@ -245,21 +244,6 @@ std::string Content(const std::string& relative)
     }
     CloseHandle(file);
     return content;
-}
-
-HKEY ScratchRoot()
-{
-    return HKEY_CURRENT_USER;
-}
-
-std::string ScratchKey()
-{
-    return SCRATCH_KEY;
-}
-
-std::string KeyAt(const std::string& relative)
-{
-    return relative.empty() ? ScratchKey() : ScratchKey() + "\\" + relative;
 }
 
 void SeedKey(const std::string& relative)
