@@ -148,7 +148,9 @@
     X(UINT, WinExec, (LPCSTR commandLine, UINT showCommand), (commandLine, showCommand))
 
 struct PlatformOps {
-#define PLATFORM_SLOT_MEMBER(Result, Name, Params, Args) Result(WINAPI* Name) Params;
+// A type and a declarator's name cannot stand in parentheses.
+#define PLATFORM_SLOT_MEMBER(Result, Name, Params, Args) \
+    Result(WINAPI* Name) Params;  // NOLINT(bugprone-macro-parentheses)
     PLATFORM_SLOTS(PLATFORM_SLOT_MEMBER)
 #undef PLATFORM_SLOT_MEMBER
 };
