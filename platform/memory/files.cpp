@@ -414,8 +414,25 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
     return done(TRUE, 0);
 }
 
-// The length without the zero when it fits; else the size needed with the
-// zero, the buffer untouched; 0 on failure.
+namespace {
+
+// How GetTempPathA and GetSystemDirectoryA hand a folder out: the length
+// without the zero when it fits; else the size needed with the zero, the
+// buffer untouched.
+DWORD GiveFolder(Call& c, const std::string& folder, LPSTR buffer, DWORD size)
+{
+    if (folder.size() < size) {
+        std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+        c.Log(Number(static_cast<long long>(folder.size())) + " " + Quote(folder.c_str()));
+        return static_cast<DWORD>(folder.size());
+    }
+    c.Log(Number(static_cast<long long>(folder.size() + 1)) + " (too small)");
+    return static_cast<DWORD>(folder.size() + 1);
+}
+
+}  // namespace
+
+// 0 on failure.
 DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 {
     Call c("GetTempPathA", {Number(size)});
@@ -425,13 +442,7 @@ DWORD GetTempPathA_(DWORD size, LPSTR buffer)
         c.Log("0");
         return 0;
     }
-    if (temp.size() < size) {
-        std::memcpy(buffer, temp.c_str(), temp.size() + 1);
-        c.Log(Number(static_cast<long long>(temp.size())) + " " + Quote(temp.c_str()));
-        return static_cast<DWORD>(temp.size());
-    }
-    c.Log(Number(static_cast<long long>(temp.size() + 1)) + " (too small)");
-    return static_cast<DWORD>(temp.size() + 1);
+    return GiveFolder(c, temp, buffer, size);
 }
 
 // As GetTempPathA, without the trailing separator. It cannot fail on
@@ -439,14 +450,7 @@ DWORD GetTempPathA_(DWORD size, LPSTR buffer)
 UINT GetSystemDirectoryA_(LPSTR buffer, UINT size)
 {
     Call c("GetSystemDirectoryA", {Number(size)});
-    const std::string& folder = M().systemFolder;
-    if (folder.size() < size) {
-        std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-        c.Log(Number(static_cast<long long>(folder.size())) + " " + Quote(folder.c_str()));
-        return static_cast<UINT>(folder.size());
-    }
-    c.Log(Number(static_cast<long long>(folder.size() + 1)) + " (too small)");
-    return static_cast<UINT>(folder.size() + 1);
+    return GiveFolder(c, M().systemFolder, buffer, size);
 }
 
 LPSTR lstrcatA_(LPSTR target, LPCSTR source)

@@ -188,7 +188,9 @@ HANDLE CreateNamed(Call& c, ObjectKind kind, LPCSTR name, bool manualReset, bool
     return NewHandle(c.me, object);
 }
 
-HANDLE OpenNamed(Call& c, ObjectKind kind, LPCSTR name)
+// The handle gets the access asked for: SetEvent needs EVENT_MODIFY_STATE,
+// a wait SYNCHRONIZE. Inheritance is not modelled.
+HANDLE OpenNamed(Call& c, ObjectKind kind, LPCSTR name, DWORD access)
 {
     if (name == nullptr) {
         c.Error(ERROR_INVALID_PARAMETER);
@@ -203,7 +205,9 @@ HANDLE OpenNamed(Call& c, ObjectKind kind, LPCSTR name)
         c.Error(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return NewHandle(c.me, it->second);
+    HANDLE handle = NewHandle(c.me, it->second);
+    c.me->handleAccess[reinterpret_cast<uintptr_t>(handle)] = access;
+    return handle;
 }
 
 std::string HandleResult(HANDLE handle, const Process* p, bool created = false)
@@ -237,15 +241,10 @@ bool LacksAccess(const Process* process, HANDLE handle, DWORD right)
 
 }  // namespace
 
-// The handle gets the access asked for: SetEvent needs EVENT_MODIFY_STATE,
-// a wait SYNCHRONIZE. Inheritance is not modelled.
 HANDLE OpenEventA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenEventA", {Hex(access), Number(inherit), Quote(name)});
-    HANDLE handle = OpenNamed(c, OBJ_EVENT, name);
-    if (handle != nullptr) {
-        c.me->handleAccess[reinterpret_cast<uintptr_t>(handle)] = access;
-    }
+    HANDLE handle = OpenNamed(c, OBJ_EVENT, name, access);
     c.Log(HandleResult(handle, c.me));
     return handle;
 }
@@ -278,10 +277,7 @@ HANDLE CreateMutexA_(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR n
 HANDLE OpenMutexA_(DWORD access, BOOL inherit, LPCSTR name)
 {
     Call c("OpenMutexA", {Hex(access), Number(inherit), Quote(name)});
-    HANDLE handle = OpenNamed(c, OBJ_MUTEX, name);
-    if (handle != nullptr) {
-        c.me->handleAccess[reinterpret_cast<uintptr_t>(handle)] = access;
-    }
+    HANDLE handle = OpenNamed(c, OBJ_MUTEX, name, access);
     c.Log(HandleResult(handle, c.me));
     return handle;
 }
