@@ -62,6 +62,8 @@ struct ResultOf<Result(WINAPI*)(Args...)> {
         }                                                                         \
     };
 
+// GetLastError cannot fail: made to, it gives the error asked for.
+FAILS_WITH(GetLastError, error)
 FAILS_WITH(RestrictDllSearchToSystem, FALSE)
 FAILS_WITH(GetCommandLineA, g_emptyLine)
 FAILS_WITH(IsDBCSLeadByte, FALSE)
@@ -100,6 +102,13 @@ FAILS_WITH(CreateProcessA, FALSE)
 // The error itself when it is one of the old codes below 32, else 0.
 FAILS_WITH(WinExec, error < 32 ? static_cast<UINT>(error) : 0u)
 #undef FAILS_WITH
+
+// Sleep returns nothing: made to fail, it does not sleep.
+template <>
+struct Failure<SLOT_Sleep> {
+    typedef void Result;
+    static void Value(DWORD) {}
+};
 
 // --- Arguments and results as text ------------------------------------------------
 
@@ -181,15 +190,26 @@ bool Due(Slot slot, DWORD& error)
     return due;
 }
 
-template <typename Result>
-Result Failed(Slot slot, Result result, DWORD error, std::vector<std::string> args)
+void Report(Slot slot, std::string result, DWORD error, std::vector<std::string> args)
 {
     g_hooks.setLastError(error);
     if (g_hooks.injected != nullptr) {
-        InjectedCall call = {kNames[slot], std::move(args), Text(result), error};
+        InjectedCall call = {kNames[slot], std::move(args), std::move(result), error};
         g_hooks.injected(call);
     }
-    return result;
+}
+
+template <Slot S>
+typename Failure<S>::Result Failed(DWORD error, std::vector<std::string> args)
+{
+    typedef typename Failure<S>::Result Result;
+    if constexpr (std::is_void<Result>::value) {
+        Report(S, "(nothing)", error, std::move(args));
+    } else {
+        Result result = Failure<S>::Value(error);
+        Report(S, Text(result), error, std::move(args));
+        return result;
+    }
 }
 
 const PlatformOps& Inner()
@@ -208,8 +228,7 @@ const PlatformOps& Inner()
     {                                                                                        \
         DWORD error = 0;                                                                     \
         if (Due(SLOT_##Name, error)) {                                                       \
-            return Failed<Result>(SLOT_##Name, Failure<SLOT_##Name>::Value(error), error,    \
-                                  Texts Args);                                               \
+            return Failed<SLOT_##Name>(error, Texts Args);                                   \
         }                                                                                    \
         return Inner().Name Args;                                                            \
     }

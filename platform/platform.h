@@ -29,6 +29,12 @@
        ANSI code page. */ \
     X(BOOL, IsDBCSLeadByte, (BYTE testChar), (testChar)) \
  \
+    /* --- Errors and time --- */ \
+    /* The calling thread's last error: what the last call that failed set. */ \
+    X(DWORD, GetLastError, (void), ()) \
+    /* Suspends the calling thread for at least this many milliseconds. */ \
+    X(void, Sleep, (DWORD milliseconds), (milliseconds)) \
+ \
     /* --- Modules --- */ \
     /* NULL: the running executable's module handle. */ \
     X(HMODULE, GetModuleHandleA, (LPCSTR moduleName), (moduleName)) \

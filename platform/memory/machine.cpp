@@ -188,6 +188,14 @@ std::string BoolResult(BOOL result, const Process* p)
     return result ? "TRUE" : "FALSE (error " + Number(p->lastError) + ")";
 }
 
+DWORD GetLastError_(void)
+{
+    Call c("GetLastError", {});
+    const DWORD error = c.me->lastError;
+    c.Log(Number(error));
+    return error;
+}
+
 BOOL Call::Finish(BOOL ok, DWORD error)
 {
     if (!ok) {

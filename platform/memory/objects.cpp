@@ -1,7 +1,7 @@
 // Handles and named kernel objects: events and mutexes in one
 // case-sensitive namespace, a name living as long as a handle to it, a mutex
-// abandoned when its owner ends, and WaitForSingleObject, which hands the
-// baton on when it has to wait.
+// abandoned when its owner ends, and WaitForSingleObject and Sleep, which
+// hand the baton on when they have to wait.
 #include "platform/memory/machine.h"
 
 #include <algorithm>
@@ -351,6 +351,23 @@ DWORD WaitForSingleObject_(HANDLE object, DWORD milliseconds)
         return done(Acquire(target.get(), me));
     }
     return done(WAIT_TIMEOUT);
+}
+
+// Hands the baton on for the time asked: the process runs again once the
+// clock has reached it, the clock jumping when no other process can run.
+void Sleep_(DWORD milliseconds)
+{
+    Call c("Sleep", {Number(milliseconds)});
+    Process* me = c.me;
+    if (milliseconds != 0) {
+        me->waitKind = WAIT_NOTHING;
+        me->hasDeadline = milliseconds != INFINITE;
+        me->deadline = M().clock + milliseconds;
+        BlockUntilWoken(c.lock, me);
+        me->hasDeadline = false;
+        me->wokenByDeadlock = false;
+    }
+    c.Log("at " + Number(static_cast<long long>(M().clock)) + " ms");
 }
 
 }  // namespace memory_model
