@@ -50,7 +50,10 @@ void SetFailureReporter(std::function<void(const std::string&)> reporter);
 
 // Creates the folder and any missing parents.
 void AddFolder(const std::string& path);
-// Creates or replaces a file (with its parents) holding these bytes.
+// Creates or replaces a file (with its parents) holding these bytes. A name
+// made with the wide calls may hold the fullwidth forms U+FF01 to U+FF5E,
+// given as their UTF-8 bytes: FindFirstFileA gives each back as the ASCII
+// character it best fits, as Windows does ("\xEF\xBC\xBC" as "\\").
 void AddFile(const std::string& path, const std::string& content = std::string());
 void SetReadOnly(const std::string& path, bool readOnly = true);
 // Another program holds the file open without sharing delete: DeleteFileA
@@ -58,6 +61,12 @@ void SetReadOnly(const std::string& path, bool readOnly = true);
 void SetInUse(const std::string& path, bool inUse = true);
 
 // --- Seeding: registry ------------------------------------------------------------
+//
+// HKEY_CLASSES_ROOT holds nothing of its own: it is the user's
+// HKCU\Software\Classes laid over the machine's HKLM\SOFTWARE\Classes, a
+// key of the user's hiding the machine's of the same name, in every process,
+// elevated or not, as Windows gives it. Seeding under it writes where Windows
+// would: into the user's key if that exists, else the machine's.
 
 // Creates the key and any missing parents.
 void AddKey(HKEY root, const std::string& subKey);
@@ -99,6 +108,10 @@ void SetSystemFolder(const std::string& path);
 // FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA removes the link itself,
 // never the target, whatever the target holds.
 void AddFolderLink(const std::string& link, const std::string& target);
+// Makes link a symbolic (or hard) link to the existing file target:
+// CopyFileA onto it writes into target; DeleteFileA removes the link alone;
+// GetFileAttributesA on it shows FILE_ATTRIBUTE_REPARSE_POINT.
+void AddFileLink(const std::string& link, const std::string& target);
 
 // --- Programs and processes ---------------------------------------------------
 
@@ -129,6 +142,11 @@ DWORD StartProcess(const std::string& imagePath, const std::string& commandLine,
 // The shell waits until every other process has ended; the clock runs as the
 // processes' waits need it to.
 void RunUntilAllEnded();
+// From now on the image file of a process that ends stays locked this long
+// after its end (its mutexes already abandoned), as Windows may hold it while
+// it tears the process down or a scanner looks at it: DeleteFileA on it fails
+// with ERROR_ACCESS_DENIED until then. Reset makes it 0.
+void LockImagesAfterEnd(DWORD milliseconds);
 // Ends the shell "process" as far as the machine can tell: closes all its
 // handles (abandoning the mutexes it owns), lets go of its image file and
 // of its current directory (back to "C:\"), as the end of a process would;

@@ -59,13 +59,37 @@ bool PatternMatches(const std::string& pattern, const std::string& name)
     return false;
 }
 
+// A name as the ANSI search gives it. A name made with the wide calls may
+// hold the fullwidth forms U+FF01 to U+FF5E, seeded as their UTF-8 bytes
+// (EF BC 81 to EF BD 9E); code page 1252 has none of them, and Windows
+// converts each to the ASCII character it best fits: U+FF0E to ".", U+FF3C
+// to "\", U+FF1A to ":".
+std::string BestFit(const std::string& name)
+{
+    std::string ansi;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char lead = static_cast<unsigned char>(name[i]);
+        const unsigned char middle = i + 2 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        const unsigned char last = i + 2 < name.size() ? static_cast<unsigned char>(name[i + 2]) : 0;
+        const unsigned code = ((middle & 0x3Fu) << 6) | (last & 0x3Fu);  // below U+FF00
+        if (lead == 0xEF && (middle == 0xBC || middle == 0xBD) && (last & 0xC0) == 0x80 &&
+            code >= 0xF01 && code <= 0xF5E) {
+            ansi += static_cast<char>(code - 0xF01 + 0x21);
+            i += 2;
+        } else {
+            ansi += name[i];
+        }
+    }
+    return ansi;
+}
+
 WIN32_FIND_DATAA FindData(const std::string& name, const Node* node)
 {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
     data.dwFileAttributes = Attributes(node);
     data.nFileSizeLow = node->dir ? 0 : static_cast<DWORD>(node->content.size());
-    std::strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
+    std::strncpy(data.cFileName, BestFit(name).c_str(), sizeof data.cFileName - 1);
     return data;
 }
 
@@ -166,7 +190,7 @@ BOOL DeleteFileA_(LPCSTR path)
     if (!SharingAllows(node.get(), kD, kR | kW | kD)) {
         return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
     }
-    if (node->readOnly || node->imageRefs > 0) {
+    if (node->readOnly || node->imageRefs > 0 || M().clock < node->lockedUntil) {
         return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     node->deletePending = true;
@@ -305,6 +329,14 @@ BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
         }
         if (failIfExists) {
             return c.Finish(FALSE, ERROR_FILE_EXISTS);
+        }
+        // A link to a file (symbolic or hard) is written through, as
+        // CreateFile follows it: the file it leads to takes the bytes.
+        if (existingTarget->linkTarget) {
+            if (Through(existingTarget.get()) == nullptr) {
+                return c.Finish(FALSE, ERROR_FILE_NOT_FOUND);
+            }
+            existingTarget = existingTarget->linkTarget;
         }
         if (existingTarget->deletePending || existingTarget->readOnly) {
             return c.Finish(FALSE, ERROR_ACCESS_DENIED);

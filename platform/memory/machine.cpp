@@ -320,6 +320,7 @@ void ResetLocked()
     m.named.clear();
     m.processes.clear();
     m.clock = 0;
+    m.imageLockAfterEnd = 0;
     m.nextHandle = 0x100;
     m.nextWindow = 0x10010;
     m.templates.clear();

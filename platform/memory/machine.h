@@ -86,8 +86,11 @@ struct Node {
     bool inUseElsewhere = false;   // mem::SetInUse
     int imageRefs = 0;             // processes running it
     bool deletePending = false;
-    // A folder that is a symbolic link or a junction: paths through it lead
-    // into this folder; it has no children of its own.
+    // Until this time on the clock the file of an ended process's image
+    // stays locked (mem::LockImagesAfterEnd).
+    uint64_t lockedUntil = 0;
+    // A symbolic link or a junction: paths through a folder link lead into
+    // this folder, which holds its children; a file link leads to this file.
     NodePtr linkTarget;
     Node* parent = nullptr;
     std::map<std::string, NodePtr> children;
@@ -210,6 +213,8 @@ struct Machine {
     std::vector<std::unique_ptr<Process>> processes;  // by id - 1
     Process* running = nullptr;
     uint64_t clock = 0;
+    // How long an ended process's image file stays locked.
+    uint64_t imageLockAfterEnd = 0;
     uintptr_t nextHandle = 0x100;
     uintptr_t nextWindow = 0x10010;
     std::map<int, std::vector<mem::Control>> templates;
@@ -346,7 +351,13 @@ bool IsRoot(HKEY key, int& index);
 std::string KeyText(const RegKey* key);
 // Follows a subkey path ("A\B\C", a trailing "\" allowed) below a key.
 LONG FindSubKey(const KeyPtr& base, const char* subKey, KeyPtr& found);
-// Creates the key and its missing parents below a predefined root.
+// HKEY_CLASSES_ROOT\subKey: the user's class key if there is one, else the
+// machine's.
+LONG FindClassesKey(const char* subKey, KeyPtr& found);
+// The key subKey names below a predefined root, HKEY_CLASSES_ROOT as its view.
+LONG FindKey(HKEY root, const char* subKey, KeyPtr& found);
+// Creates the key and its missing parents below a predefined root (under
+// HKEY_CLASSES_ROOT where Windows would write it).
 KeyPtr MakeKey(HKEY root, const std::string& subKey);
 
 // --- The operations, one per slot of PlatformOps -------------------------------------

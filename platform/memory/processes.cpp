@@ -15,6 +15,9 @@ void ReleaseImage(Process* process)
         NodePtr image = process->image;
         process->image.reset();
         --image->imageRefs;
+        // Windows may hold the file a moment longer: the process's
+        // teardown, a scanner looking at a program that ran.
+        image->lockedUntil = M().clock + M().imageLockAfterEnd;
         FinishPendingDelete(image.get(), process->id);
     }
 }

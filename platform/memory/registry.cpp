@@ -1,7 +1,9 @@
 // The registry: keys below the four predefined roots, names without regard
 // to case, typed raw values copied byte for byte (a string need not end with
 // its zero), ERROR_MORE_DATA with the size needed, access checked against
-// what the key was opened with, protected keys, and keys deleted while open.
+// what the key was opened with, protected keys, keys deleted while open, and
+// HKEY_CLASSES_ROOT as the view Windows gives: the user's classes over the
+// machine's.
 #include "platform/memory/machine.h"
 
 #include <cstring>
@@ -52,8 +54,11 @@ LONG KeyOfHandle(const Process* process, HKEY handle, KeyPtr& key, REGSAM& acces
 {
     int index = 0;
     if (IsRoot(handle, index)) {
-        key = M().roots[index];
         access = KEY_ALL_ACCESS;
+        if (handle == HKEY_CLASSES_ROOT && FindClassesKey("", key) == ERROR_SUCCESS) {
+            return ERROR_SUCCESS;
+        }
+        key = M().roots[index];
         return ERROR_SUCCESS;
     }
     ObjectPtr object = HandleObject(process, handle);
@@ -102,11 +107,59 @@ LONG FindSubKey(const KeyPtr& base, const char* subKey, KeyPtr& found)
     }
 }
 
+namespace {
+
+const char kUserClasses[] = "Software\\Classes";
+const char kMachineClasses[] = "SOFTWARE\\Classes";
+
+}  // namespace
+
+// HKEY_CLASSES_ROOT\subKey as Windows shows it, elevated or not: the user's
+// key below HKCU\Software\Classes where there is one, else the machine's
+// below HKLM\SOFTWARE\Classes. (Keys are laid over keys; values and
+// subkeys are not merged below an open key.)
+LONG FindClassesKey(const char* subKey, KeyPtr& found)
+{
+    KeyPtr classes;
+    if (FindSubKey(M().roots[1], kUserClasses, classes) == ERROR_SUCCESS &&
+        FindSubKey(classes, subKey, found) == ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    if (FindSubKey(M().roots[2], kMachineClasses, classes) != ERROR_SUCCESS) {
+        found.reset();
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return FindSubKey(classes, subKey, found);
+}
+
+LONG FindKey(HKEY root, const char* subKey, KeyPtr& found)
+{
+    int index = 0;
+    if (!IsRoot(root, index)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (root == HKEY_CLASSES_ROOT) {
+        return FindClassesKey(subKey, found);
+    }
+    return FindSubKey(M().roots[index], subKey, found);
+}
+
 KeyPtr MakeKey(HKEY root, const std::string& subKey)
 {
     int index = 0;
     if (!IsRoot(root, index)) {
         return KeyPtr();
+    }
+    // Written under HKEY_CLASSES_ROOT, a key goes where Windows puts it: into
+    // the user's key of that name if there is one, else the machine's.
+    if (root == HKEY_CLASSES_ROOT) {
+        KeyPtr user;
+        KeyPtr classes;
+        if (FindSubKey(M().roots[1], kUserClasses, classes) == ERROR_SUCCESS &&
+            FindSubKey(classes, subKey.c_str(), user) == ERROR_SUCCESS) {
+            return user;
+        }
+        return MakeKey(HKEY_LOCAL_MACHINE, std::string(kMachineClasses) + "\\" + subKey);
     }
     KeyPtr key = M().roots[index];
     size_t start = 0;
@@ -132,6 +185,20 @@ KeyPtr MakeKey(HKEY root, const std::string& subKey)
 
 namespace {
 
+// The key subKey names below a predefined root (HKEY_CLASSES_ROOT as its
+// view) or below an open key of the process.
+LONG FindBelowHandle(const Process* process, HKEY handle, const char* subKey, KeyPtr& key)
+{
+    int index = 0;
+    if (IsRoot(handle, index)) {
+        return FindKey(handle, subKey, key);
+    }
+    KeyPtr base;
+    REGSAM access = 0;
+    LONG error = KeyOfHandle(process, handle, base, access);
+    return error != ERROR_SUCCESS ? error : FindSubKey(base, subKey, key);
+}
+
 // Access beyond reading, which a protected key refuses.
 bool WantsMoreThanRead(REGSAM access)
 {
@@ -143,14 +210,8 @@ LONG OpenKey(Call& c, HKEY root, LPCSTR subKey, REGSAM access, PHKEY result, boo
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    KeyPtr base;
-    REGSAM baseAccess = 0;
-    LONG error = KeyOfHandle(c.me, root, base, baseAccess);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     KeyPtr key;
-    error = FindSubKey(base, subKey, key);
+    LONG error = FindBelowHandle(c.me, root, subKey, key);
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -277,14 +338,8 @@ LONG RegDeleteKeyA_(HKEY root, LPCSTR subKey)
     if (subKey == nullptr) {
         return done(ERROR_INVALID_PARAMETER);
     }
-    KeyPtr base;
-    REGSAM access = 0;
-    LONG error = KeyOfHandle(c.me, root, base, access);
-    if (error != ERROR_SUCCESS) {
-        return done(error);
-    }
     KeyPtr key;
-    error = FindSubKey(base, subKey, key);
+    LONG error = FindBelowHandle(c.me, root, subKey, key);
     if (error != ERROR_SUCCESS) {
         return done(error);
     }

@@ -206,12 +206,14 @@ void SetSystemFolder(const std::string& path)
     M().systemFolder = path;
 }
 
-void AddFolderLink(const std::string& link, const std::string& target)
+namespace {
+
+void AddLink(const std::string& link, const std::string& target, bool folder)
 {
     Lock lock(Mutex());
     Path targetPath;
     NodePtr targetNode;
-    ShellPath(target, targetPath, true, &targetNode);
+    ShellPath(target, targetPath, folder, &targetNode);
     Path linkPath;
     DWORD error = ResolvePath(link.c_str(), Shell(), linkPath, TEST_PATH);
     if ((error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) || linkPath.parts.empty() ||
@@ -221,17 +223,35 @@ void AddFolderLink(const std::string& link, const std::string& target)
     }
     Path folderPath = linkPath;
     folderPath.parts.pop_back();
-    Node* folder = MakeFolders(folderPath, 0, false);
-    if (folder == nullptr || Child(folder, linkPath.parts.back()) != nullptr) {
+    Node* parent = MakeFolders(folderPath, 0, false);
+    if (parent == nullptr || Child(parent, linkPath.parts.back()) != nullptr) {
         ReportLocked("cannot seed link \"" + link + "\": something stands in its place");
         return;
     }
     NodePtr made = std::make_shared<Node>();
     made->name = linkPath.parts.back();
-    made->dir = true;
+    made->dir = folder;
     made->linkTarget = targetNode;
-    made->parent = folder;
-    folder->children[Upper(made->name)] = made;
+    made->parent = parent;
+    parent->children[Upper(made->name)] = made;
+}
+
+}  // namespace
+
+void AddFolderLink(const std::string& link, const std::string& target)
+{
+    AddLink(link, target, true);
+}
+
+void AddFileLink(const std::string& link, const std::string& target)
+{
+    AddLink(link, target, false);
+}
+
+void LockImagesAfterEnd(DWORD milliseconds)
+{
+    Lock lock(Mutex());
+    M().imageLockAfterEnd = milliseconds;
 }
 
 void RegisterProgram(const std::string& imageContent, ProgramMain main)
@@ -333,20 +353,15 @@ std::string FileContent(const std::string& path)
 bool KeyExists(HKEY root, const std::string& subKey)
 {
     Lock lock(Mutex());
-    int index = 0;
-    if (!IsRoot(root, index)) {
-        return false;
-    }
     KeyPtr key;
-    return FindSubKey(M().roots[index], subKey.c_str(), key) == ERROR_SUCCESS;
+    return FindKey(root, subKey.c_str(), key) == ERROR_SUCCESS;
 }
 
 bool ValueExists(HKEY root, const std::string& subKey, const std::string& name)
 {
     Lock lock(Mutex());
-    int index = 0;
     KeyPtr key;
-    return IsRoot(root, index) && FindSubKey(M().roots[index], subKey.c_str(), key) == ERROR_SUCCESS &&
+    return FindKey(root, subKey.c_str(), key) == ERROR_SUCCESS &&
            key->values.count(Upper(name)) != 0;
 }
 
