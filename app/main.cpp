@@ -8,6 +8,7 @@
 
 HINSTANCE g_hInstance = 0;
 int g_removalConfirmed = 0;
+int g_installDirectoryListed = 0;
 
 int RunUninstall(HINSTANCE instance)
 {
@@ -18,9 +19,15 @@ int RunUninstall(HINSTANCE instance)
         return 0;
     }
     g_removalConfirmed = 1;
-    // Each step runs whatever the one before achieved.
-    RemoveProgramFiles();
-    RemoveUninstallEntry();
+    // Each step runs whatever the one before achieved, but for one thing: an
+    // install directory that could not be listed (another user's install, a
+    // setting that names no folder) still holds the product. Its entry in
+    // the list of installed programs and its uninstaller must then stay, or
+    // it could never be removed.
+    g_installDirectoryListed = RemoveProgramFiles();
+    if (g_installDirectoryListed) {
+        RemoveUninstallEntry();
+    }
     RemoveShortcuts();
     g_platform->DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_REMOVE_COMPLETED), 0,
                                 CompletedDlgProc, 0);
@@ -37,7 +44,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
     }
 
     g_removalConfirmed = 0;
-    if (RunUninstall(instance) != 0 && g_removalConfirmed != 0) {
+    g_installDirectoryListed = 0;
+    if (RunUninstall(instance) != 0 && g_removalConfirmed != 0 && g_installDirectoryListed != 0) {
         char ownPath[MAX_PATH];
         DWORD length = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
         if (length != 0 && length < MAX_PATH) {

@@ -7,6 +7,9 @@
 extern HINSTANCE g_hInstance;
 // Set once the user has confirmed, before the first removal step.
 extern int g_removalConfirmed;
+// Set when the program-file step could list the install directory: only
+// then do the uninstall entry and the uninstaller itself go.
+extern int g_installDirectoryListed;
 
 // Asks for confirmation, runs the three removal steps and shows the
 // completion dialog. Returns 1 when the user confirmed and the removal ran,

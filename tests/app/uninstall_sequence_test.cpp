@@ -165,6 +165,27 @@ TEST_F(UninstallSequenceTest, UnquotedNameWithABlankIsCutAndTakesTheCleanupRole)
     EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_)));
 }
 
+TEST_F(UninstallSequenceTest, UnlistableInstallDirectoryKeepsTheEntryAndTheUninstaller)
+{
+    // Another user's install (no value), a relative value, a folder that is
+    // gone, a value ending in a blank: the product stays, and so must the
+    // means to remove it. The shortcuts go and both dialogs show all the same.
+    const std::string values[] = {"", "Quillmere", "C:\\Gone", options_.installDir + " "};
+    for (const std::string& value : values) {
+        options_.settingsKey = false;
+        SetUp();
+        if (!value.empty()) {
+            mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, value);
+        }
+        Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
+        EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey)) << value;
+        EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_))) << value;
+        EXPECT_EQ(mem::Processes().size(), 2u) << "no copy started for " << value;
+        EXPECT_FALSE(mem::FolderExists(options_.programs + "\\Quillmere")) << value;
+        EXPECT_EQ(mem::DialogsShown().size(), 2u) << value;
+    }
+}
+
 TEST_F(UninstallSequenceTest, RestrictsTheDllSearchBeforeAnythingElseInBothRoles)
 {
     Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});

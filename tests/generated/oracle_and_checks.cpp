@@ -161,8 +161,12 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
             expected.files.insert(file->key);
         }
     }
+    // Unless the install directory could be listed, the product is still
+    // there: its entry and its uninstaller stay.
+    const bool listed = legit.hasInstallDir && fullPath && tree.IsFolder(legit.installDir) &&
+                        text.size() + 4 <= kMaxPath - 1;
 
-    expected.key = m.uninstallKey && !m.uninstallKeyProtected && !m.uninstallKeySubkey;
+    expected.key = listed && m.uninstallKey && !m.uninstallKeyProtected && !m.uninstallKeySubkey;
 
     if (FolderLookupWorks(tree, m.desktop, m.desktopState)) {
         const std::string shortcut = m.desktop + "\\" + facts::kDesktopShortcut;
@@ -190,7 +194,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     // both paths fit in 259 bytes.
     const std::string copy = m.tempPath + facts::kTempCopyName;
     const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
-    expected.handOff = m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
+    expected.handOff = listed && m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
                        copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&
                        (stale == nullptr || (!stale->folder && !stale->inUse));
     if (!expected.handOff) {
@@ -244,7 +248,15 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
         } else if (op == "RemoveDirectoryA") {
             excuses.keys.insert(Resolve(Unquote(call.args[0]), cwdOf[call.processId]).Key());
         } else if (op == "FindFirstFileA") {
-            excuseFolder(PatternFolder(Unquote(call.args[0]), cwdOf[call.processId]));
+            const WinPath folder = PatternFolder(Unquote(call.args[0]), cwdOf[call.processId]);
+            excuseFolder(folder);
+            // Unlisted, the install directory keeps the entry and the
+            // uninstaller, and no copy is made.
+            if (legit.hasInstallDir && folder == legit.installDir) {
+                excuses.key = true;
+                excuses.keys.insert(legit.uninstaller.Key());
+                excuses.keys.insert(legit.tempCopy.Key());
+            }
         } else if (op == "FindNextFileA") {
             // The search that handle (the first argument) belongs to.
             const std::string& handle = call.args[0];

@@ -7,9 +7,9 @@ import shutil
 import unittest
 
 from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
-                     PROGRAM_GROUP_FILES, TEMP_COPY_NAME, UNINSTALL_KEY, UNINSTALLER_NAME,
-                     Dialog, WineTestCase, confirm_removal, diff, facts, lay_sample_install,
-                     wait_until)
+                     PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
+                     UNINSTALL_KEY, UNINSTALLER_NAME, Dialog, WineTestCase, confirm_removal, diff,
+                     facts, lay_sample_install, reg_key, reg_string, wait_until)
 
 
 class RemovalOnSampleInstall(WineTestCase):
@@ -50,10 +50,10 @@ class RemovalOnSampleInstall(WineTestCase):
                    "the temporary copy to go")
         return self.prefix.snapshot()
 
-    def expected_changes(self, gone, gone_dirs=()):
+    def expected_changes(self, gone, gone_dirs=(), key=True):
         return sorted(["- file %s" % p.lower() for p in gone]
                       + ["- dir %s" % p.lower() for p in gone_dirs]
-                      + ["- key %s" % UNINSTALL_KEY.lower()])
+                      + ["- key %s" % UNINSTALL_KEY.lower()] * key)
 
     def test_RemovesExactlyTheProductsFilesEntryAndShortcuts(self):
         after = self.remove()
@@ -79,6 +79,17 @@ class RemovalOnSampleInstall(WineTestCase):
         gone = [p for p in self.sample.files if p != self.read_only]
         gone += [self.sample.uninstaller, self.sample.desktop_shortcut]
         self.assertEqual(sorted(diff(before, after)), self.expected_changes(gone))
+
+    def test_UnlistableInstallDirectoryKeepsItsEntryAndUninstaller(self):
+        # "Program Path" ending in a blank: the search of that folder finds
+        # nothing, so nothing of the product went. Its entry in the list of
+        # installed programs and its uninstaller stay, to remove it still.
+        self.prefix.reg_import("%s\n%s=%s\n" % (reg_key(SETTINGS_KEY), reg_string(PROGRAM_PATH_VALUE),
+                                                reg_string(self.sample.install_dir + " ")))
+        before = self.prefix.snapshot()
+        gone = [self.sample.desktop_shortcut] + self.sample.group_files
+        self.assertEqual(sorted(diff(before, self.remove())),
+                         self.expected_changes(gone, [self.sample.program_group], key=False))
 
     def test_AnsweringNoChangesNothing(self):
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
