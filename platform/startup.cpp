@@ -1,10 +1,20 @@
 #include "platform/startup.h"
 
+#include "platform/path_buffer.h"
+
 namespace {
 
 // Bytes up to this value (blank and control bytes) end an unquoted program
 // name and are skipped before the tail; read unsigned, so 128 and up never do.
 const unsigned char LAST_BLANK_OR_CONTROL = 32;
+
+const char* SkipBlanks(const char* p)
+{
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= LAST_BLANK_OR_CONTROL) {
+        ++p;
+    }
+    return p;
+}
 
 }  // namespace
 
@@ -27,10 +37,22 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
             ++p;
         }
     }
-    while (*p != '\0' && static_cast<unsigned char>(*p) <= LAST_BLANK_OR_CONTROL) {
-        ++p;
+    return SkipBlanks(p);
+}
+
+const char* CommandTail(const char* commandLine, const char* ownPath,
+                        BOOL(WINAPI* isLeadByte)(BYTE))
+{
+    const char* tail = SkipProgramName(commandLine, isLeadByte);
+    if (commandLine[0] == '"' || *tail == '\0' || ownPath == 0 || ownPath[0] == '\0') {
+        return tail;
     }
-    return p;
+    const char* rest = SkipIgnoringAsciiCase(commandLine, ownPath);
+    if (rest == 0) {
+        return tail;
+    }
+    rest = SkipBlanks(rest);
+    return *rest == '\0' ? rest : tail;
 }
 
 int ProgramStart(void)
@@ -39,6 +61,16 @@ int ProgramStart(void)
     // in. The result does not matter; old systems simply lack the call.
     g_platform->RestrictDllSearchToSystem();
     HINSTANCE instance = g_platform->GetModuleHandleA(0);
-    const char* tail = SkipProgramName(g_platform->GetCommandLineA(), g_platform->IsDBCSLeadByte);
+    const char* line = g_platform->GetCommandLineA();
+    const char* tail = SkipProgramName(line, g_platform->IsDBCSLeadByte);
+    // Only an unquoted line with a tail can be the program's own unquoted
+    // path; no other line needs that path looked up.
+    if (line[0] != '"' && *tail != '\0') {
+        char ownPath[MAX_PATH];
+        const DWORD ownLength = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
+        if (ownLength != 0 && ownLength < MAX_PATH) {
+            tail = CommandTail(line, ownPath, g_platform->IsDBCSLeadByte);
+        }
+    }
     return WinMain(instance, 0, const_cast<LPSTR>(tail), SW_SHOWDEFAULT);
 }

@@ -13,6 +13,17 @@
 // from 128 up belong to the name. Never reads past the terminating zero.
 const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BYTE));
 
+// The command tail WinMain gets: what SkipProgramName leaves, but for one
+// line. The list of installed programs starts an UninstallString as it is
+// written, often unquoted ("C:\Program Files\Quillmere\Uninstall.exe"), and
+// the blank would make the rest of the path a tail. A line that does not
+// begin with a quote and is exactly ownPath (this program's full path,
+// compared without regard to ASCII case), followed by nothing but blanks
+// and control bytes, has an empty tail. ownPath may be null or empty when
+// unknown.
+const char* CommandTail(const char* commandLine, const char* ownPath,
+                        BOOL(WINAPI* isLeadByte)(BYTE));
+
 // Everything the entry point does but ending the process: restricts the DLL
 // search, derives the tail of this process's command line and runs WinMain.
 // Returns WinMain's result, the process's exit code.

@@ -156,13 +156,19 @@ TEST_F(UninstallSequenceTest, BlankTailRunsTheUninstallRole)
     EXPECT_EQ(mem::DialogsShown().size(), 1u);
 }
 
-TEST_F(UninstallSequenceTest, UnquotedNameWithABlankIsCutAndTakesTheCleanupRole)
+TEST_F(UninstallSequenceTest, UnquotedOwnPathAsksFirstButAnUnquotedNameWithMoreIsCut)
 {
-    // The rest of the name becomes the tail: a file that does not exist.
-    const DWORD id = Run({}, sample::UninstallerPath(options_));
+    // As the list of installed programs starts an UninstallString written
+    // without quotes. With more after it the start-up's rule holds: the rest
+    // of the name becomes the tail, a file that does not exist.
+    const std::string path = sample::UninstallerPath(options_);
+    Run({{{mem::PRESS_ESCAPE, 0, 0}}}, path + " \t");
+    EXPECT_EQ(mem::DialogsShown().size(), 1u);
+    SetUp();
+    const DWORD id = Run({}, path + " more");
     EXPECT_TRUE(mem::DialogsShown().empty());
     EXPECT_EQ(Process(id).exitCode, 0u);
-    EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_)));
+    EXPECT_TRUE(mem::FileExists(path));
 }
 
 TEST_F(UninstallSequenceTest, UnlistableInstallDirectoryKeepsTheEntryAndTheUninstaller)

@@ -18,9 +18,12 @@ BOOL WINAPI NoLeadBytes(BYTE)
     return FALSE;
 }
 
+// The program's own full path, as GetModuleFileNameA gives it.
+const std::string OWN = "C:\\Program Files\\Quillmere\\Uninstall.exe";
+
 std::string Tail(const std::string& line, BOOL(WINAPI* lead)(BYTE) = NoLeadBytes)
 {
-    return SkipProgramName(line.c_str(), lead);
+    return CommandTail(line.c_str(), OWN.c_str(), lead);
 }
 
 struct TailCase {
@@ -61,7 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
         TailCase{"TailKeepsItsSpacesAndQuotes",
                  "C:\\Temp\\suicide.exe C:\\Program Files\\Q\\Uninstall.exe \"x\" ",
                  "C:\\Program Files\\Q\\Uninstall.exe \"x\" "},
-        TailCase{"QuoteInsideUnquotedNameIsPartOfIt", "a\"b c\" d", "c\" d"}),
+        TailCase{"QuoteInsideUnquotedNameIsPartOfIt", "a\"b c\" d", "c\" d"},
+        // The list of installed programs starts an unquoted UninstallString.
+        TailCase{"OwnUnquotedPathInAnyCaseHasNoTail", "c:\\PROGRAM files\\Quillmere\\uninstall.EXE", ""},
+        TailCase{"OwnUnquotedPathThenBlanksHasNoTail", OWN + " \t\x01", ""},
+        TailCase{"OwnUnquotedPathThenMoreIsCut", OWN + " x", "Files\\Quillmere\\Uninstall.exe x"},
+        TailCase{"OwnUnquotedPathCutShortIsCut", "C:\\Program Files\\Quillmere", "Files\\Quillmere"}),
     [](const ::testing::TestParamInfo<TailCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandTailLeadBytes, LeadByteInsideQuotesTakesAQuoteTrailByteAlong)

@@ -10,12 +10,14 @@ from harness import CONFIRM_CAPTION, Dialog, WineTestCase, diff
 class RoleChoiceUnderWine(WineTestCase):
 
     def test_NoTailShowsConfirmationAndNoChangesNothing(self):
-        twin = self.install_twin()
+        # Quoted or not: the list of installed programs starts an
+        # UninstallString as it is written, and it is often unquoted.
+        twin = self.install_twin(r"C:\Program Files\Quillmere\Uninstall.exe")
         before = self.prefix.snapshot()
-        run = self.prefix.start('"%s"' % twin)
-        dialog = Dialog.wait(self.prefix, CONFIRM_CAPTION)
-        dialog.click("No")
-        self.assertEqual(run.exit_code(), 0)
+        for line in ('"%s"' % twin, twin):
+            run = self.prefix.start(line, program=twin)
+            Dialog.wait(self.prefix, CONFIRM_CAPTION).click("No")
+            self.assertEqual(run.exit_code(), 0, line)
         self.assertNoChange(before, self.prefix.snapshot())
 
     def test_TailNamingMissingFileExitsZeroAndChangesNothing(self):

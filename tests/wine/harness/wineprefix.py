@@ -304,13 +304,15 @@ class WinePrefix:
     def reg_import(self, body):
         self.session.reg_import(self.path, self.home, body)
 
-    def start(self, command_line, cwd="C:\\", env=None):
+    def start(self, command_line, cwd="C:\\", env=None, program=""):
         """Starts command_line in the prefix with cwd as its current
         directory and env (name -> value) added to its environment; returns
-        a Launch to wait on. The line reaches the program byte for byte."""
+        a Launch to wait on. The line reaches the program byte for byte, but
+        that Wine quotes an unquoted program path with blanks unless the
+        program is named."""
         self._launches += 1
         request = self.root / ("launch-%02d.txt" % self._launches)
-        lines = [cwd, command_line] + ["%s=%s" % kv for kv in (env or {}).items()]
+        lines = [cwd, command_line, program] + ["%s=%s" % kv for kv in (env or {}).items()]
         request.write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
         log = open(self.root / ("launch-%02d.out" % self._launches), "wb")
         try:

@@ -4,7 +4,9 @@
  *
  * Usage: launch.exe REQUEST
  * REQUEST is a text file: first line the current directory, second line the
- * command line, then any number of NAME=VALUE lines set in the environment the
+ * command line, third line the program to start or nothing (then the command
+ * line's first token names it, and Wine puts that name in quotes when it has
+ * blanks), then any number of NAME=VALUE lines set in the environment the
  * command inherits. The exit code goes to REQUEST.rc as decimal text, written
  * only once the command has ended; a start that fails writes "start-failed N"
  * (N being GetLastError) instead. */
@@ -39,7 +41,7 @@ static void write_result(const char *request, const char *text)
 
 int main(int argc, char **argv)
 {
-    static char dir[4096], command[32768], line[32768];
+    static char dir[4096], command[32768], program[4096], line[32768];
     char result[64];
     FILE *f;
     STARTUPINFOA si;
@@ -50,11 +52,13 @@ int main(int argc, char **argv)
         return 2;
     }
     f = fopen(argv[1], "r");
-    if (f == NULL || fgets(dir, sizeof dir, f) == NULL || fgets(command, sizeof command, f) == NULL) {
+    if (f == NULL || fgets(dir, sizeof dir, f) == NULL || fgets(command, sizeof command, f) == NULL ||
+        fgets(program, sizeof program, f) == NULL) {
         return 3;
     }
     chomp(dir);
     chomp(command);
+    chomp(program);
     while (fgets(line, sizeof line, f) != NULL) {
         char *eq;
         chomp(line);
@@ -69,7 +73,7 @@ int main(int argc, char **argv)
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     memset(&pi, 0, sizeof pi);
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, dir, &si, &pi)) {
+    if (!CreateProcessA(program[0] != '\0' ? program : NULL, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, dir, &si, &pi)) {
         snprintf(result, sizeof result, "start-failed %lu", (unsigned long)GetLastError());
         write_result(argv[1], result);
         return 4;
