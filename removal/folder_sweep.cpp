@@ -4,21 +4,47 @@
 #include "platform/path_buffer.h"
 #include "platform/platform.h"
 
+namespace {
+
+// The ANSI search converts a name made with the wide calls by best fit: a
+// fullwidth reverse solidus (U+FF3C) comes back as "\", a fullwidth full
+// stop (U+FF0E) as ".", so a name can read "..\..\file" and, joined to the
+// folder, name a file outside it. No real entry of a folder holds one.
+int HoldsPathSeparator(const char* name)
+{
+    for (; *name != '\0'; ++name) {
+        if (*name == '\\' || *name == '/' || *name == ':') {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Starts the search of the folder's top level; INVALID_HANDLE_VALUE when it
+// cannot be listed or its pattern does not fit.
+HANDLE FindFirstEntry(const char* folderPath, WIN32_FIND_DATAA* found)
+{
+    char pattern[MAX_PATH];
+    if (!BuildPath(pattern, MAX_PATH, folderPath, ALL_FILES_PATTERN, "")) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_platform->FindFirstFileA(pattern, found);
+}
+
+}  // namespace
+
 int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name))
 {
-    char workPath[MAX_PATH];
-    if (!BuildPath(workPath, MAX_PATH, folderPath, ALL_FILES_PATTERN, "")) {
-        return 0;
-    }
     WIN32_FIND_DATAA found;
-    HANDLE search = g_platform->FindFirstFileA(workPath, &found);
+    HANDLE search = FindFirstEntry(folderPath, &found);
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
     }
     do {
-        if (shouldDelete(found.cFileName) &&
-            BuildPath(workPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
-            g_platform->DeleteFileA(workPath);
+        char entryPath[MAX_PATH];
+        if (!HoldsPathSeparator(found.cFileName) && shouldDelete(found.cFileName) &&
+            BuildPath(entryPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
+            g_platform->DeleteFileA(entryPath);
         }
     } while (g_platform->FindNextFileA(search, &found));
     g_platform->FindClose(search);

@@ -4,7 +4,7 @@
 
 // Deletes every entry at the top level of folderPath whose name shouldDelete
 // accepts; an entry whose full path would not fit in MAX_PATH bytes is
-// skipped, never cut short. A folder among them fails to delete and stays.
-// Returns 0 when the folder cannot be listed (or its pattern does not fit),
-// 1 otherwise.
+// skipped, never cut short, and so is a name holding "\", "/" or ":". A
+// folder among them fails to delete and stays. Returns 0 when the folder
+// cannot be listed (or its pattern does not fit), 1 otherwise.
 int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name));

@@ -148,6 +148,21 @@ TEST_F(RegistrationAndShortcutsTest, EmptyingSkipsOnlyTheDotEntriesByteForByte)
     EXPECT_TRUE(mem::FolderExists(PROGRAMS));
 }
 
+TEST_F(RegistrationAndShortcutsTest, NameTheSearchBestFitsIntoAPathNeverLeadsOutOfTheGroup)
+{
+    // Made with the wide calls, U+FF0E U+FF0E U+FF3C comes back from the
+    // ANSI search as "..\": joined to the group, the name reaches the root.
+    std::string climb;
+    for (int i = 0; i < 6; ++i) {
+        climb += "\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC";
+    }
+    mem::AddFile(GROUP + "\\" + climb + "victim.txt");
+    mem::AddFile("C:\\victim.txt");
+    EXPECT_EQ(RemoveShortcuts(), 0);
+    EXPECT_TRUE(mem::FileExists("C:\\victim.txt")) << mem::Dump();
+    EXPECT_FALSE(mem::FileExists(GROUP + "\\Quillmere.lnk")) << "the others go";
+}
+
 TEST_F(RegistrationAndShortcutsTest, FailedAppendBuildsNoPathAtAll)
 {
     // Without its "\Quillmere" the group path would be the whole Programs

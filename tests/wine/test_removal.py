@@ -91,6 +91,15 @@ class RemovalOnSampleInstall(WineTestCase):
         self.assertEqual(sorted(diff(before, self.remove())),
                          self.expected_changes(gone, [self.sample.program_group], key=False))
 
+    def test_NameTheSearchBestFitsIntoAPathNeverLeadsOutOfTheGroup(self):
+        # Made with the wide calls, U+FF0E U+FF0E U+FF3C comes back from the
+        # ANSI search as "..\": joined to the group, the name reaches C:\.
+        self.prefix.write_file("C:\\victim.txt", "the user's own")
+        planted = self.prefix.unix(self.sample.program_group) / ("\uff0e\uff0e\uff3c" * 9 + "victim.txt")
+        planted.write_text("planted")
+        self.remove()
+        self.assertTrue(self.prefix.exists("C:\\victim.txt"), "a file outside the group went")
+
     def test_AnsweringNoChangesNothing(self):
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
         Dialog.wait(self.prefix, CONFIRM_CAPTION).click("No")
