@@ -22,5 +22,6 @@ const char PROGRAM_GROUP[] = "\\Quillmere";
 const char TEMP_COPY_NAME[] = "suicide.exe";
 const char START_EVENT_NAME[] = "SP start self delete";
 const char EXIT_MUTEX_NAME[] = "SP self delete mutex";
-const char BROWSER_SERVER_KEY[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
+const char BROWSER_SERVER_KEY[] =
+    "SOFTWARE\\Classes\\CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
 const char FEEDBACK_URL[sizeof(QUILLMERE_FEEDBACK_URL)] = QUILLMERE_FEEDBACK_URL;

@@ -30,8 +30,11 @@ extern const char START_EVENT_NAME[];
 extern const char EXIT_MUTEX_NAME[];
 // Bound of each of the two waits of the hand-off.
 const DWORD HANDOFF_WAIT_MS = 2000;
-// Local-server registration of the Internet Explorer application class under
-// HKEY_CLASSES_ROOT; its default value is the browser's command.
+// Local-server registration of the Internet Explorer application class, as
+// the machine has it, under HKEY_LOCAL_MACHINE; its default value is the
+// browser's command. Not HKEY_CLASSES_ROOT: that view lays the user's own
+// classes, which any program the user runs may write, over the machine's,
+// and this program runs elevated.
 extern const char BROWSER_SERVER_KEY[];
 // The page that asks why the product was removed, on the product's site; the
 // host is set when the program is built.

@@ -60,7 +60,7 @@ const char* FormFeedbackCommand(char* command, DWORD storedLength)
 void OpenFeedbackPage(void)
 {
     HKEY key = 0;
-    if (g_platform->RegOpenKeyA(HKEY_CLASSES_ROOT, BROWSER_SERVER_KEY, &key) != ERROR_SUCCESS) {
+    if (g_platform->RegOpenKeyA(HKEY_LOCAL_MACHINE, BROWSER_SERVER_KEY, &key) != ERROR_SUCCESS) {
         return;
     }
     char command[FEEDBACK_COMMAND_SIZE];

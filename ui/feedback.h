@@ -25,6 +25,7 @@ const unsigned FEEDBACK_COMMAND_SIZE = BROWSER_COMMAND_MAX + 1 + 1 + sizeof(FEED
 // skipped byte.
 const char* FormFeedbackCommand(char* command, DWORD storedLength);
 
-// Starts the browser registered for the Internet Explorer application class
-// with the page's address. Does nothing when the registration is missing.
+// Starts the browser the machine registers for the Internet Explorer
+// application class with the page's address. Does nothing when the
+// registration is missing.
 void OpenFeedbackPage(void);

@@ -129,15 +129,21 @@ TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
     // Planted where an unquoted path with blanks, or a bare name looked for
     // in the temp folder, would find them first. A bare name is looked for
     // in the uninstaller's folder, the current directory, then the system
-    // folder.
+    // folder. A registration of the user's own, which any program the user
+    // runs may write, is never what the elevated uninstaller starts.
     const std::string ie = "C:\\Program Files\\Internet Explorer\\iexplore.exe";
     const std::string system = "C:\\Windows\\System32\\browser.exe";
     const std::string temp = "C:\\Users\\Alice\\Temp\\";
     struct Row {
-        std::string stored;
-        std::string runs;
+        std::string stored;  // the machine's; "" for none
+        std::string runs;    // "" for nothing
+        std::string users;   // the user's; "" for none
     };
-    const Row rows[] = {{"\"" + ie + "\"", ie}, {"  \"" + ie + "\"", ie}, {"browser.exe", system}};
+    const Row rows[] = {{"\"" + ie + "\"", ie, ""},
+                        {"  \"" + ie + "\"", ie, ""},
+                        {"browser.exe", system, ""},
+                        {"\"" + ie + "\"", ie, temp + "browser.exe"},
+                        {"", "", temp + "browser.exe"}};
     for (const Row& row : rows) {
         SetUp();
         mem::AddFile(ie, "browser");
@@ -150,7 +156,13 @@ TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
         mem::SetShellProcess("C:\\Program Files\\Quillmere\\Uninstall.exe",
                              "\"C:\\Program Files\\Quillmere\\Uninstall.exe\"",
                              "C:\\Program Files\\Quillmere");
-        mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z(row.stored));
+        if (!row.stored.empty()) {
+            mem::SetValue(HKEY_CLASSES_ROOT, facts::kBrowserKey, "", REG_SZ, Z(row.stored));
+        }
+        if (!row.users.empty()) {
+            mem::SetValue(HKEY_CURRENT_USER, std::string("Software\\Classes\\") + facts::kBrowserKey,
+                          "", REG_SZ, Z(row.users));
+        }
         OpenFeedbackPage();
         std::vector<std::string> ran;
         for (const mem::ProcessRecord& process : mem::Processes()) {
@@ -158,7 +170,8 @@ TEST_F(FeedbackPageFailureTest, RunsTheRegisteredBrowserNeverAPlantedProgram)
                 ran.push_back(process.imagePath);
             }
         }
-        EXPECT_EQ(ran, std::vector<std::string>{row.runs}) << row.stored << mem::Dump();
+        EXPECT_EQ(ran, row.runs.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.runs})
+            << row.stored << " / " << row.users << mem::Dump();
     }
 }
 
