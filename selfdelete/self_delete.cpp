@@ -38,27 +38,34 @@ int StartSelfDelete(const char* uninstallerPath)
         return 0;
     }
 
-    // A read-only "suicide.exe" left by an earlier run cannot be overwritten,
-    // and would block every later hand-off: it is made writable first. (A
-    // failed lookup gives INVALID_FILE_ATTRIBUTES, which has the folder bit.)
+    // Whatever "suicide.exe" stands in the temp folder is not ours: a link
+    // to a user's file, which a copy over it would overwrite; in a temp
+    // folder shared by all users (SYSTEM's), another user's file. Only a
+    // file this run creates may be started. So the name is cleared first
+    // (deleting a link removes the link, never its target; a read-only
+    // leftover of an earlier run is made writable for it, a link or a folder
+    // never is), and the copy made only where nothing stands.
     const DWORD leftover = g_platform->GetFileAttributesA(copyPath);
-    if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
-        FILE_ATTRIBUTE_READONLY) {
+    if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
+                     FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
         g_platform->SetFileAttributesA(copyPath, leftover & ~FILE_ATTRIBUTE_READONLY);
     }
-    // Only a copy this program has just written may be started: whatever
-    // "suicide.exe" already stands in the temp folder is not ours.
-    if (!g_platform->CopyFileA(ownPath, copyPath, FALSE)) {
+    g_platform->DeleteFileA(copyPath);
+    if (!g_platform->CopyFileA(ownPath, copyPath, TRUE)) {
         return 0;
     }
     // The copy carries the uninstaller's attributes; read-only, it could not
     // be opened for deletion on close and would stay behind.
     g_platform->SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
     // The copy is deleted by the system once this handle is closed and the
-    // copy's own process has ended.
+    // copy's own process has ended. A copy that cannot be opened so is never
+    // started: it would outlive the hand-off.
     HANDLE copy = g_platform->CreateFileA(copyPath, GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
                                           FILE_FLAG_DELETE_ON_CLOSE, 0);
+    if (copy == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);

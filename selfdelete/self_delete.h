@@ -3,10 +3,12 @@
 // uninstall role has ended.
 #pragma once
 
-// The uninstall role's side. Copies the running program to the temp folder,
-// opens the copy for deletion on close, creates the start event and the owned
-// exit mutex, starts the copy with uninstallerPath as its tail, waits for the
-// copy to report that it runs and lets go of the copy. Returns 0.
+// The uninstall role's side. Copies the running program to the temp folder
+// as a new file, whatever stood at its name, opens the copy for deletion on
+// close, creates the start event and the owned exit mutex, starts the copy
+// with uninstallerPath as its tail, waits for the copy to report that it runs
+// and lets go of the copy. Starts nothing when the copy cannot be made so.
+// Returns 0.
 int StartSelfDelete(const char* uninstallerPath);
 
 // The cleanup role's side: reports that it runs, waits for the uninstall role

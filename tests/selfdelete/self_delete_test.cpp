@@ -157,16 +157,36 @@ TEST_F(SelfDeleteTest, CopyRunsInTheSystemFolderSoTheInstallDirectoryCanGo)
     }
 }
 
-TEST_F(SelfDeleteTest, StaleCopyInTheTempFolderIsOverwritten)
+TEST_F(SelfDeleteTest, CopyIsANewFileWhateverStoodAtItsName)
 {
-    // A read-only one too: left so, it would block every later hand-off.
-    const bool readOnly[] = {false, true};
-    for (bool leftReadOnly : readOnly) {
+    // A copy left by an earlier run goes, read-only too (left so, it would
+    // block every later hand-off). A link to a user's file, planted in a temp
+    // folder all users share, goes itself, never what it leads to. A folder
+    // is never made writable, and keeps the hand-off from starting.
+    const std::string stale = options_.tempPath + "SUICIDE.EXE";
+    const std::string report = "C:\\Users\\Bob\\Documents\\Report.doc";
+    enum Leftover { COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER };
+    for (Leftover leftover : {COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER}) {
         SetUp();
-        mem::AddFile(options_.tempPath + "SUICIDE.EXE", "left by an earlier run");
-        mem::SetReadOnly(options_.tempPath + "SUICIDE.EXE", leftReadOnly);
+        mem::AddFile(report, "Bob's report");
+        if (leftover == LINK_TO_REPORT) {
+            mem::AddFileLink(stale, report);
+        } else if (leftover == READ_ONLY_FOLDER) {
+            mem::AddFolder(stale);
+        } else {
+            mem::AddFile(stale, "left by an earlier run");
+        }
+        mem::SetReadOnly(stale, leftover == READ_ONLY_COPY || leftover == READ_ONLY_FOLDER);
         RunRoad();
-        ASSERT_EQ(Children().size(), 1u) << "read-only: " << leftReadOnly << mem::Dump();
+        EXPECT_EQ(mem::FileContent(report), "Bob's report") << leftover << mem::Dump();
+        if (leftover == READ_ONLY_FOLDER) {
+            EXPECT_TRUE(Children().empty());
+            for (const mem::ChangeRecord& change : mem::Changes()) {
+                EXPECT_NE(change.kind, mem::ATTRIBUTES_SET) << change;
+            }
+            continue;
+        }
+        ASSERT_EQ(Children().size(), 1u) << leftover << mem::Dump();
         ExpectCleanMachine();  // the program that ran was ours: it cleaned up
     }
 }

@@ -3,6 +3,7 @@
 hands over to a copy of itself in the temp folder, and once both have ended
 the uninstaller, its emptied install directory and the copy are gone."""
 
+import os
 import statistics
 import sys
 import time
@@ -129,6 +130,17 @@ class HandOffUnderWine(WineTestCase):
         self.assertEqual(recorded_runs(self.prefix, stale), [])
         self.assertEqual(self.prefix.unix(stale).stat().st_size, stale_size)
         self.assertTrue(self.prefix.exists(sample.uninstaller), "the uninstaller must stay")
+
+    def test_HardLinkAtTheCopysNameNeverWritesThroughToItsFile(self):
+        # A "suicide.exe" that is a hard link to a user's file, planted in a
+        # temp folder all users share: a copy over it would write the
+        # uninstaller into that file. (A symbolic link is shown on the model:
+        # Wine deletes a file link's target, where Windows deletes the link.)
+        report = self.prefix.write_file(r"C:\data\Report.doc", "report")
+        os.link(report, self.prefix.unix(self.prefix.temp + "\\" + TEMP_COPY_NAME))
+        _, times = self.whole_road(lay_sample_install(self.prefix))
+        self.assertWithin(times, ["both ended", "install dir gone", "copy gone"], HANDOFF_BOUND)
+        self.assertEqual(report.read_bytes(), b"report")
 
     def test_BrowserLeftOpenDoesNotKeepTheInstallDirectory(self):
         # "&Yes" starts the browser, which shows the page long after the
