@@ -7,6 +7,12 @@
 
 namespace {
 
+// The uninstaller's file can stay locked a moment after its process ended,
+// while the system tears the process down or a scanner looks at it: its
+// delete is tried again this often, this long apart.
+const unsigned DELETE_RETRIES = 20;
+const DWORD DELETE_RETRY_MS = 100;
+
 // The copy's command line: the copy's path in quotes (a temp folder under a
 // user name with a blank has one), a blank, and the uninstaller's path as the
 // tail, unquoted and whole.
@@ -99,7 +105,14 @@ int FinishSelfDelete(const char* uninstallerPath)
         }
     }
 
-    g_platform->DeleteFileA(uninstallerPath);
+    for (unsigned retry = 0; !g_platform->DeleteFileA(uninstallerPath) && retry < DELETE_RETRIES;
+         ++retry) {
+        const DWORD error = g_platform->GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        g_platform->Sleep(DELETE_RETRY_MS);
+    }
 
     char installDir[MAX_PATH];
     ReadInstallDirectory(installDir);

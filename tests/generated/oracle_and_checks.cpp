@@ -205,8 +205,8 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     // attributes: it always goes.
     expected.files.insert(legit.tempCopy.Key());
     // With a free mutex of that name held elsewhere the copy does not wait
-    // for the uninstaller's end: its delete of the running file fails.
-    if (!m.uninstallerReadOnly && !m.uninstallerInUse && m.staleObjects != STALE_MUTEX_FREE) {
+    // for the uninstaller's end, but its delete is tried again until then.
+    if (!m.uninstallerReadOnly && !m.uninstallerInUse) {
         expected.files.insert(legit.uninstaller.Key());
     }
     if (legit.hasInstallDir && fullPath && !legit.installDir.IsRoot() &&

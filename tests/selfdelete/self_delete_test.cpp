@@ -191,6 +191,19 @@ TEST_F(SelfDeleteTest, CopyIsANewFileWhateverStoodAtItsName)
     }
 }
 
+TEST_F(SelfDeleteTest, UninstallerLockedAWhileAfterItsEndIsDeletedWithinTwoSeconds)
+{
+    // Windows may hold an ended program's file a moment (its teardown, a
+    // scanner): the delete is tried again every 100 ms for 2 s, no longer.
+    for (DWORD locked : {1500u, 2500u}) {
+        SetUp();
+        mem::LockImagesAfterEnd(locked);
+        RunRoad();
+        EXPECT_EQ(mem::FileExists(Uninstaller()), locked > 2000) << locked << mem::Dump();
+        EXPECT_FALSE(mem::FileExists(Copy()));
+    }
+}
+
 TEST_F(SelfDeleteTest, ReadOnlyUninstallerLeavesNoCopyBehind)
 {
     // Its copy comes out read-only, and a read-only file cannot be opened
