@@ -50,3 +50,25 @@ int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* 
     g_platform->FindClose(search);
     return 1;
 }
+
+int IsNotDotEntry(const char* name)
+{
+    const int dot = name[0] == '.' && name[1] == '\0';
+    const int dotDot = name[0] == '.' && name[1] == '.' && name[2] == '\0';
+    return !dot && !dotDot;
+}
+
+int ListsNothingButDotEntries(const char* folderPath)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstEntry(folderPath, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int onlyDots = 1;
+    do {
+        onlyDots = !IsNotDotEntry(found.cFileName);
+    } while (onlyDots && g_platform->FindNextFileA(search, &found));
+    g_platform->FindClose(search);
+    return onlyDots;
+}

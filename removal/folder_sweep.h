@@ -1,5 +1,6 @@
 // The one loop that lists a folder's top level and deletes entries from it,
-// shared by the program-file sweep and the emptying of the Start-menu group.
+// shared by the program-file sweep and the emptying of the Start-menu group,
+// and the look into a folder before it is removed.
 #pragma once
 
 // Deletes every entry at the top level of folderPath whose name shouldDelete
@@ -8,3 +9,9 @@
 // folder among them fails to delete and stays. Returns 0 when the folder
 // cannot be listed (or its pattern does not fit), 1 otherwise.
 int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name));
+
+// True for every name but "." and "..", compared byte for byte.
+int IsNotDotEntry(const char* name);
+
+// True when folderPath can be listed and holds nothing but "." and "..".
+int ListsNothingButDotEntries(const char* folderPath);

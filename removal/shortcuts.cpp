@@ -6,14 +6,6 @@
 
 namespace {
 
-// Every entry but "." and "..", compared byte for byte.
-int IsNotDotEntry(const char* name)
-{
-    const int dot = name[0] == '.' && name[1] == '\0';
-    const int dotDot = name[0] == '.' && name[1] == '.' && name[2] == '\0';
-    return !dot && !dotDot;
-}
-
 // Builds the path of an entry in one of the user's special folders. A folder
 // that cannot be got, or a path that would not fit, builds nothing: an
 // undefined or empty folder would put the entry at the root of the drive.

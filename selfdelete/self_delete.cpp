@@ -3,6 +3,7 @@
 #include "app/constants.h"
 #include "platform/path_buffer.h"
 #include "platform/platform.h"
+#include "removal/folder_sweep.h"
 #include "removal/removal.h"
 
 namespace {
@@ -116,9 +117,19 @@ int FinishSelfDelete(const char* uninstallerPath)
 
     char installDir[MAX_PATH];
     ReadInstallDirectory(installDir);
-    if (installDir[0] != '\0') {
-        // Goes only if nothing but the program's files were in it.
-        g_platform->RemoveDirectoryA(installDir);
+    if (installDir[0] == '\0') {
+        return 0;
     }
+    // A junction, a folder symbolic link or a mount point is removed
+    // whatever it leads to: an install directory that is one goes only once
+    // what it leads to is empty, never with the user's files still behind
+    // it. One whose attributes cannot be read may be one: it stays.
+    const DWORD attributes = g_platform->GetFileAttributesA(installDir);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !ListsNothingButDotEntries(installDir))) {
+        return 0;
+    }
+    // Goes only if nothing but the program's files were in it.
+    g_platform->RemoveDirectoryA(installDir);
     return 0;
 }

@@ -12,6 +12,8 @@
 int StartSelfDelete(const char* uninstallerPath);
 
 // The cleanup role's side: reports that it runs, waits for the uninstall role
-// to end, deletes the file named by uninstallerPath (the whole command tail)
-// and removes the install directory if it is empty by then. Returns 0.
+// to end, deletes the file named by uninstallerPath (the whole command tail),
+// trying again for a short while as long as it is locked, and removes the
+// install directory if it is empty by then (a link only once what it leads
+// to is empty). Returns 0.
 int FinishSelfDelete(const char* uninstallerPath);

@@ -278,6 +278,27 @@ TEST_F(SelfDeleteTest, CleanupRoleStartedByHandDeletesItsFileWithoutWaiting)
     EXPECT_TRUE(mem::FolderExists(options_.installDir));
 }
 
+TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmpty)
+{
+    // The user's link to the product on another drive: removing it would
+    // take away whatever is still behind it.
+    const std::string link = "C:\\Program Files\\Quillmere";
+    for (bool fileLeft : {true, false}) {
+        SetUp();
+        mem::AddFolder("D:\\Apps\\Quillmere");
+        if (fileLeft) {
+            mem::AddFile("D:\\Apps\\Quillmere\\My Notes.txt");
+        }
+        mem::AddFolderLink(link, "D:\\Apps\\Quillmere");
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, link);
+        mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
+        mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\nothing.txt", "C:\\Tools");
+        mem::RunUntilAllEnded();
+        EXPECT_EQ(mem::FolderExists(link), fileLeft) << mem::Dump();
+        EXPECT_EQ(mem::FileExists("D:\\Apps\\Quillmere\\My Notes.txt"), fileLeft);
+    }
+}
+
 TEST_F(SelfDeleteTest, CleanupRoleWithoutAnInstallDirectoryRemovesNoFolder)
 {
     options_.settingsKey = false;
