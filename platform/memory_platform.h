@@ -153,6 +153,10 @@ void LockImagesAfterEnd(DWORD milliseconds);
 // the shell then keeps running with no handles. For tests that call a role's
 // function straight from the test thread and then need the end of that role.
 void EndShellProcess();
+// Sets the calling process's last error, as SetLastError would: a test
+// stamps it before a call to tell the error the call set from one left by
+// an earlier call.
+void SetLastError(DWORD error);
 
 // --- Dialogs -------------------------------------------------------------------
 

@@ -313,6 +313,12 @@ void EndShellProcess()
     shell->currentDirectory = Path();
 }
 
+void SetLastError(DWORD error)
+{
+    Lock lock(Mutex());
+    Self()->lastError = error;
+}
+
 DWORD LastError()
 {
     Lock lock(Mutex());

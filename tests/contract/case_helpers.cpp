@@ -37,19 +37,25 @@ std::string KeyAt(const std::string& relative)
     return relative.empty() ? ScratchKey() : ScratchKey() + "\\" + relative;
 }
 
+const PlatformOps& W()
+{
+    StampLastError();
+    return *g_platform;
+}
+
 std::vector<std::string> List(const std::string& pattern)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = g_platform->FindFirstFileA(pattern.c_str(), &found);
+    HANDLE search = W().FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
     do {
         names.push_back(found.cFileName);
-    } while (g_platform->FindNextFileA(search, &found));
+    } while (W().FindNextFileA(search, &found));
     EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-    g_platform->FindClose(search);
+    W().FindClose(search);
     return names;
 }
 
@@ -81,19 +87,19 @@ HANDLE StartChild(const std::string& image, const std::string& arguments,
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
     std::memset(&info, 0, sizeof info);
-    if (!g_platform->CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                    currentDirectory, &startup, &info)) {
+    if (!W().CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            currentDirectory, &startup, &info)) {
         ADD_FAILURE() << "cannot start " << line << ": error " << LastError();
         return nullptr;
     }
-    g_platform->CloseHandle(info.hThread);
+    W().CloseHandle(info.hThread);
     return info.hProcess;
 }
 
 std::string CallerFolder()
 {
     char image[MAX_PATH];
-    DWORD length = g_platform->GetModuleFileNameA(nullptr, image, sizeof image);
+    DWORD length = W().GetModuleFileNameA(nullptr, image, sizeof image);
     EXPECT_TRUE(length > 0 && length < sizeof image) << "error " << LastError();
     std::string path(image, length < sizeof image ? length : 0);
     size_t slash = path.rfind('\\');

@@ -41,6 +41,17 @@ std::string At(const std::string& relative);
 // The last error of the calling thread (mem::LastError on the model).
 DWORD LastError();
 
+// The seam under test, for every call a case makes: g_platform, with the
+// calling thread's last error first set to kStaleError, which no call sets.
+// A call that fails without setting an error then shows the stamp, never
+// the error an earlier call left. Read the error with LastError(), not
+// through W(), which would stamp it away.
+const PlatformOps& W();
+const DWORD kStaleError = 0xdeadbeef;
+// Sets the calling thread's last error to kStaleError (mem::SetLastError on
+// the model).
+void StampLastError();
+
 // --- Seeding and reading back: files and folders ---------------------------------
 
 // A folder (and its parents) under the root.
@@ -135,7 +146,6 @@ class Case : public ::testing::Test {
 protected:
     void SetUp() override { SetUpMachine(); }
     void TearDown() override { TearDownMachine(); }
-    static const PlatformOps& W() { return *g_platform; }
 };
 
 }  // namespace contract

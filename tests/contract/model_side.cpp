@@ -63,6 +63,11 @@ DWORD LastError()
     return mem::LastError();
 }
 
+void StampLastError()
+{
+    mem::SetLastError(kStaleError);
+}
+
 void SeedFolder(const std::string& relative)
 {
     mem::AddFolder(At(relative));

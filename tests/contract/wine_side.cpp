@@ -175,6 +175,11 @@ DWORD LastError()
     return GetLastError();
 }
 
+void StampLastError()
+{
+    SetLastError(kStaleError);
+}
+
 void SeedFolder(const std::string& relative)
 {
     std::string path = At(relative);
