@@ -7,6 +7,7 @@
 # wait for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/retry.sh
 
 PACKAGES=(
     # the native build and its unit tests
@@ -41,6 +42,6 @@ if [ ${#missing[@]} -ne 0 ]; then
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q "${missing[@]}"
+    retry "apt-get update" apt-get update -q
+    retry "apt-get install" apt-get install -y -q "${missing[@]}"
 fi

@@ -23,7 +23,8 @@ QEMU=$QEMU_DIR/usr/bin/qemu-i386
 CHROOT=$ROOT/chroot
 MARKER=$CHROOT/.quillmere-i386-ready
 BINFMT=/proc/sys/fs/binfmt_misc
-RUNNER=$(dirname "$(readlink -f "$0")")/i386-wine.sh
+TOOLS=$(dirname "$(readlink -f "$0")")
+RUNNER=$TOOLS/i386-wine.sh
 ENTRY=qemu-i386
 MIRROR=http://deb.debian.org/debian
 # What the chroot holds. The X extension libraries and fonts are those the
@@ -36,6 +37,9 @@ MARKER_TEXT="wine32 bookworm: ${WINE_PACKAGES[*]}"
 
 say() { echo "setup-i386-wine: $*" >&2; }
 die() { say "$*"; exit 1; }
+# Every step that fetches from the mirror goes through retry.
+# shellcheck source=tools/retry.sh
+. "$TOOLS/retry.sh"
 
 [ "$(id -u)" -eq 0 ] || die "run as root (it mounts, registers binfmt_misc and builds a chroot)"
 
@@ -66,13 +70,14 @@ Suites: bookworm-backports
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-        apt-get update -q >&2
+        retry "apt-get update" apt-get update -q >&2
     fi
     backports_listed || die "no qemu-user in bookworm-backports"
     local work
     work=$(mktemp -d)
     chmod 777 "$work"  # apt fetches as the _apt user
-    (cd "$work" && apt-get download -q qemu-user/bookworm-backports >&2)
+    (cd "$work" && retry "apt-get download qemu-user" \
+        apt-get download -q qemu-user/bookworm-backports >&2)
     rm -rf "$QEMU_DIR.new"
     mkdir -p "$QEMU_DIR.new"
     dpkg-deb -x "$work"/qemu-user_*.deb "$QEMU_DIR.new"
@@ -132,24 +137,36 @@ chroot_ok() {
         [[ $(QUILLMERE_I386_DIR=$ROOT "$RUNNER" /usr/lib/wine/wine --version 2>/dev/null) == wine-8.* ]]
 }
 
+# Every attempt starts from nothing: a failed one leaves a half-made chroot.
+debootstrap_afresh() {
+    unmount_under || die "cannot unmount what is mounted under $CHROOT"
+    rm -rf --one-file-system "$CHROOT"
+    debootstrap --arch=i386 --variant=minbase bookworm "$CHROOT" "$MIRROR" >&2
+}
+
 build_chroot() {
     command -v debootstrap >/dev/null || {
         say "installing debootstrap"
         DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >&2 ||
-            { apt-get update -q >&2 && DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >&2; }
+            { retry "apt-get update" apt-get update -q >&2 &&
+                DEBIAN_FRONTEND=noninteractive retry "apt-get install debootstrap" \
+                    apt-get install -y -q debootstrap >&2; }
     }
-    unmount_under || die "cannot unmount what is mounted under $CHROOT"
-    rm -rf --one-file-system "$CHROOT"
     local start=$SECONDS
     say "debootstrap --arch=i386 bookworm $CHROOT (a few minutes)"
-    debootstrap --arch=i386 --variant=minbase bookworm "$CHROOT" "$MIRROR" >&2
+    retry "debootstrap" debootstrap_afresh
     say "debootstrap took $((SECONDS - start)) s; installing Wine"
     start=$SECONDS
     cp /etc/resolv.conf "$CHROOT/etc/resolv.conf"
     mount -t proc proc "$CHROOT/proc"
     local rc=0
-    chroot "$CHROOT" /bin/sh -c "apt-get update -q && DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends ${WINE_PACKAGES[*]} && apt-get clean" >&2 || rc=$?
+    {
+        retry "apt-get update in the chroot" chroot "$CHROOT" apt-get update -q &&
+            retry "apt-get install in the chroot" chroot "$CHROOT" \
+                env DEBIAN_FRONTEND=noninteractive \
+                apt-get install -y -q --no-install-recommends "${WINE_PACKAGES[@]}" &&
+            chroot "$CHROOT" apt-get clean
+    } >&2 || rc=$?
     umount "$CHROOT/proc"
     [ $rc -eq 0 ] || die "installing Wine in the chroot failed"
     say "Wine took $((SECONDS - start)) s"
