@@ -118,7 +118,8 @@ struct Process;
 
 enum ObjectKind { OBJ_EVENT, OBJ_MUTEX, OBJ_PROCESS, OBJ_THREAD, OBJ_FILE, OBJ_FIND, OBJ_KEY };
 
-// handles (the same name opened again); everything else has one handle.
+// What a handle refers to. A named event or mutex may be shared by several
+// handles (the same name opened again); every other object has one handle.
 struct KObject {
     ObjectKind kind = OBJ_EVENT;
     std::string name;
@@ -187,7 +188,8 @@ struct Process {
     bool killed = false;
     std::thread thread;
     mem::ProgramMain main;
-    // ends the shell's image hold etc.
+    // The shell never ends: mem::EndShellProcess closes its handles and lets
+    // go of its image and current directory, and it runs on.
 };
 
 struct Dialog {
@@ -229,9 +231,10 @@ struct Machine {
     std::vector<mem::WinExecRecord> winExecCommands;
 };
 
-// Never destroyed: process threads that could not be ended (blocked for good
-// The machine's one lock and the baton handed between process threads; never
-// destroyed, see machine.cpp.
+// The machine's one lock, the baton handed between process threads, the
+// machine and the failure reporter. Never destroyed: process threads that
+// could not be ended (blocked for good in a deadlock the test moved past)
+// keep waiting on them until the program exits.
 std::mutex& Mutex();
 std::condition_variable& Baton();
 Machine& M();
