@@ -110,65 +110,35 @@ struct Failure<SLOT_Sleep> {
     static void Value(DWORD) {}
 };
 
-// --- Arguments and results as text ------------------------------------------------
+// --- Arguments and results, raw ------------------------------------------------
 
-std::string Hex(uintptr_t value)
+Raw AsRaw(const char* text)
 {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "0x%lx", static_cast<unsigned long>(value));
-    return buffer;
+    return Raw{Raw::TEXT, reinterpret_cast<uintptr_t>(text)};
 }
 
-// A value below 0x10000 is no string but a resource number
-// (MAKEINTRESOURCEA), as DialogBoxParamA takes its template's.
-std::string Text(const char* text)
+Raw AsRaw(HKEY key)
 {
-    uintptr_t value = reinterpret_cast<uintptr_t>(text);
-    if (value < 0x10000) {
-        return text == nullptr ? std::string("NULL") : std::to_string(value);
-    }
-    return "\"" + std::string(text) + "\"";
+    return Raw{Raw::KEY, reinterpret_cast<uintptr_t>(key)};
 }
 
-// A writable string may be a buffer the call was to fill: not read.
-std::string Text(char* buffer)
-{
-    return Hex(reinterpret_cast<uintptr_t>(buffer));
-}
-
-std::string Text(HKEY key)
-{
-    if (key == HKEY_CLASSES_ROOT) {
-        return "HKCR";
-    }
-    if (key == HKEY_CURRENT_USER) {
-        return "HKCU";
-    }
-    if (key == HKEY_LOCAL_MACHINE) {
-        return "HKLM";
-    }
-    if (key == HKEY_USERS) {
-        return "HKU";
-    }
-    return Hex(reinterpret_cast<uintptr_t>(key));
-}
-
+// A writable string (char*) comes here: it may be a buffer the call was to
+// fill, so it is a pointer, not a string to read.
 template <typename T>
-std::string Text(T value)
+Raw AsRaw(T value)
 {
-    if constexpr (std::is_integral<T>::value && std::is_signed<T>::value) {
-        return std::to_string(static_cast<long long>(value));
-    } else if constexpr (std::is_integral<T>::value) {
-        return std::to_string(static_cast<unsigned long long>(value));
+    if constexpr (std::is_integral<T>::value) {
+        return Raw{std::is_signed<T>::value ? Raw::SIGNED : Raw::UNSIGNED,
+                   static_cast<unsigned long long>(value)};
     } else {
-        return Hex(reinterpret_cast<uintptr_t>(value));
+        return Raw{Raw::POINTER, reinterpret_cast<uintptr_t>(value)};
     }
 }
 
 template <typename... Args>
-std::vector<std::string> Texts(Args... args)
+std::vector<Raw> AsRaws(Args... args)
 {
-    return std::vector<std::string>{Text(args)...};
+    return std::vector<Raw>{AsRaw(args)...};
 }
 
 // Whether this call of the slot is one to fail, and with which error. Every
@@ -190,24 +160,24 @@ bool Due(Slot slot, DWORD& error)
     return due;
 }
 
-void Report(Slot slot, std::string result, DWORD error, std::vector<std::string> args)
+void Report(Slot slot, Raw result, DWORD error, std::vector<Raw> args)
 {
     g_hooks.setLastError(error);
     if (g_hooks.injected != nullptr) {
-        InjectedCall call = {kNames[slot], std::move(args), std::move(result), error};
+        InjectedCall call = {kNames[slot], std::move(args), result, error};
         g_hooks.injected(call);
     }
 }
 
 template <Slot S>
-typename Failure<S>::Result Failed(DWORD error, std::vector<std::string> args)
+typename Failure<S>::Result Failed(DWORD error, std::vector<Raw> args)
 {
     typedef typename Failure<S>::Result Result;
     if constexpr (std::is_void<Result>::value) {
-        Report(S, "(nothing)", error, std::move(args));
+        Report(S, Raw{Raw::NOTHING, 0}, error, std::move(args));
     } else {
         Result result = Failure<S>::Value(error);
-        Report(S, Text(result), error, std::move(args));
+        Report(S, AsRaw(result), error, std::move(args));
         return result;
     }
 }
@@ -228,7 +198,7 @@ const PlatformOps& Inner()
     {                                                                                        \
         DWORD error = 0;                                                                     \
         if (Due(SLOT_##Name, error)) {                                                       \
-            return Failed<SLOT_##Name>(error, Texts Args);                                   \
+            return Failed<SLOT_##Name>(error, AsRaws Args);                                  \
         }                                                                                    \
         return Inner().Name Args;                                                            \
     }

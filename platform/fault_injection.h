@@ -20,12 +20,27 @@
 
 namespace fault {
 
-// A call the layer failed, as it tells its observer.
+// An argument or result of a failed call, raw, of the kind its type gives
+// it. The layer formats nothing: showing the call is the observer's business.
+struct Raw {
+    enum Kind {
+        SIGNED,    // a signed number (two's complement in bits)
+        UNSIGNED,  // an unsigned number
+        TEXT,      // a string the call reads (const char*): its address
+        KEY,       // a registry key (HKEY)
+        POINTER,   // any other pointer or handle, a buffer to fill included
+        NOTHING,   // no value: the result of a call that returns none (Sleep)
+    } kind;
+    unsigned long long bits;
+};
+
+// A call the layer failed, as it tells its observer while the call lasts
+// (a TEXT argument points at the caller's string).
 struct InjectedCall {
-    const char* operation;          // the slot's name
-    std::vector<std::string> args;  // strings quoted, numbers in decimal, handles in hex
-    std::string result;             // the failure value returned
-    DWORD error;                    // the last error set
+    const char* operation;  // the slot's name
+    std::vector<Raw> args;  // every parameter, in order
+    Raw result;             // the failure value returned
+    DWORD error;            // the last error set
 };
 
 struct Hooks {

@@ -169,14 +169,42 @@ void WINAPI SetLastErrorOfCaller(DWORD error)
     Self()->lastError = error;
 }
 
+// An argument or result of a call the layer failed, shown as the model's
+// own calls show theirs.
+std::string Shown(const fault::Raw& raw)
+{
+    switch (raw.kind) {
+    case fault::Raw::SIGNED:
+        return Number(static_cast<long long>(raw.bits));
+    case fault::Raw::UNSIGNED:
+        return std::to_string(raw.bits);
+    case fault::Raw::TEXT:
+        // Below 0x10000 no string but a resource number (MAKEINTRESOURCEA),
+        // as DialogBoxParamA takes its template's.
+        return raw.bits != 0 && raw.bits < 0x10000 ? std::to_string(raw.bits)
+                                                   : Quote(reinterpret_cast<const char*>(raw.bits));
+    case fault::Raw::KEY:
+        return RootText(reinterpret_cast<HKEY>(raw.bits));
+    case fault::Raw::NOTHING:
+        return "(nothing)";
+    case fault::Raw::POINTER:
+        break;
+    }
+    return Hex(raw.bits);
+}
+
 // A call the layer failed never reaches the model; it is logged as made.
 void LogInjected(const fault::InjectedCall& call)
 {
     Lock lock(Mutex());
     Process* me = Self();
     ++me->calls;
-    mem::CallRecord record = {me->id, call.operation, call.args,
-                              call.result + " (error " + Number(call.error) + ")", true};
+    std::vector<std::string> args;
+    for (const fault::Raw& raw : call.args) {
+        args.push_back(Shown(raw));
+    }
+    mem::CallRecord record = {me->id, call.operation, args,
+                              Shown(call.result) + " (error " + Number(call.error) + ")", true};
     M().timeline.push_back(mem::Text(record));
     M().callLog.push_back(std::move(record));
 }

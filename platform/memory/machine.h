@@ -352,6 +352,9 @@ Process* NewProcess(const Process* parent, const Path& image, const NodePtr& nod
 
 bool IsRoot(HKEY key, int& index);
 std::string KeyText(const RegKey* key);
+// A key handle as the call log shows it: a predefined root by its name
+// ("HKCU"), any other in hex.
+std::string RootText(HKEY key);
 // Follows a subkey path ("A\B\C", a trailing "\" allowed) below a key.
 LONG FindSubKey(const KeyPtr& base, const char* subKey, KeyPtr& found);
 // HKEY_CLASSES_ROOT\subKey: the user's class key if there is one, else the

@@ -35,8 +35,6 @@ std::string KeyText(const RegKey* key)
     return text;
 }
 
-namespace {
-
 std::string RootText(HKEY key)
 {
     int index = 0;
@@ -45,8 +43,6 @@ std::string RootText(HKEY key)
     }
     return Hex(reinterpret_cast<uintptr_t>(key));
 }
-
-}  // namespace
 
 // The key a handle stands for (a predefined root or an open key of the
 // process) and the access it was opened with.
