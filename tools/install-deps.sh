@@ -20,6 +20,8 @@ PACKAGES=(
     wine64 xvfb xdotool x11-utils imagemagick
     # checks of the built file
     python3 python3-pefile
+    # signing the 32-bit file (tools/sign.sh) and the check of its signature
+    osslsigncode openssl
     # sanitizers, fuzzing and static analysis
     clang-14 libclang-rt-14-dev clang-tidy cppcheck
     # the benchmark

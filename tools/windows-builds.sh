@@ -2,7 +2,8 @@
 # Builds Uninstall.exe (build/i686) and its 64-bit twin (build/x86_64), and
 # nothing else. The folders are configured with the mingw toolchains and the
 # settings the full build's sub-builds pass, so a later `cmake --build build`
-# reconfigures them in place and goes on from what this built.
+# reconfigures them in place and goes on from what this built. Uninstall.exe
+# is signed if the environment names a certificate (tools/sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Both configured at once: most of a configure is waiting on compiler checks.
@@ -16,4 +17,5 @@ for pid in "${pids[@]}"; do wait "$pid"; done
 for arch in i686 x86_64; do
     cmake --build "build/$arch" -j2
 done
+tools/sign.sh build/i686/Uninstall.exe
 ls -l build/i686/Uninstall.exe build/x86_64/Uninstall.exe
