@@ -26,6 +26,7 @@ IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 IMAGE_SCN_CNT_CODE = 0x00000020
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_DIRECTORY_ENTRY_SECURITY = 4
 IMAGE_DIRECTORY_ENTRY_BASERELOC = 5
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
@@ -210,7 +211,12 @@ class Headers(ExeTestCase):
 
     def test_CarriesNoBuildPaths(self):
         found = []
-        raw = self.image.raw.lower()
+        # A signed file ends in the maker's certificate chain, whose web
+        # addresses are the certificate authority's, not the build's.
+        table = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            IMAGE_DIRECTORY_ENTRY_SECURITY]
+        raw = self.image.raw[:table.VirtualAddress if table.Size else None]
+        raw = raw.lower()
         for fragment in BUILD_PATH_FRAGMENTS:
             for encoding in ("ascii", "utf-16-le"):
                 at = raw.find(fragment.lower().encode(encoding))
