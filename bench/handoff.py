@@ -3,7 +3,7 @@
 
 Usage: handoff.py TWIN_EXE BASELINE_EXE RUNS OUT_JSON
 
-One Wine prefix (from the Wine toolkit, tests/wine/harness/) serves
+One Wine prefix (from the Wine toolkit, tools/winekit/) serves
 every run; the sample install is laid anew before each uninstaller run. Runs
 alternate, uninstaller then baseline, so that a slow patch of the machine
 falls on both alike.
@@ -27,8 +27,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
-import harness  # noqa: E402  (the Wine toolkit)
+import winekit as harness  # the Wine toolkit (PYTHONPATH=tools)
 
 POLL_S = 0.002
 # Far above any healthy hand-off (each of its waits is bounded at 2000 ms):

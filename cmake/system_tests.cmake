@@ -2,17 +2,20 @@
 # file and of its signing, the reproducible-build check, and the end-to-end
 # suite under Wine with the 64-bit twin.
 find_program(SYSTEM_PYTHON /usr/bin/python3 REQUIRED)
+# The one root of the project's Python: the Wine toolkit (tools/winekit) and
+# the product's facts (tools/product_facts.py).
+set(PYTHON_ROOT "PYTHONPATH=${CMAKE_SOURCE_DIR}/tools")
 
 add_test(NAME pe_uninstaller_exe
     COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/pe/check_uninstaller_exe.py ${UNINSTALLER_EXE_32})
-set_tests_properties(pe_uninstaller_exe PROPERTIES LABELS "pe")
+set_tests_properties(pe_uninstaller_exe PROPERTIES LABELS "pe" ENVIRONMENT "${PYTHON_ROOT}")
 
 # tools/sign.sh on copies of the 32-bit file, with a throwaway certificate
 # authority: the signature holds, adds only the certificate table, and two
 # signings give the same bytes.
 add_test(NAME pe_signed_uninstaller
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/pe/check_signed_uninstaller.sh ${UNINSTALLER_EXE_32})
-set_tests_properties(pe_signed_uninstaller PROPERTIES LABELS "pe")
+set_tests_properties(pe_signed_uninstaller PROPERTIES LABELS "pe" ENVIRONMENT "${PYTHON_ROOT}")
 
 add_test(NAME reproducible_build
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/repro/check_reproducible_build.sh ${CMAKE_SOURCE_DIR})
@@ -25,14 +28,14 @@ add_test(NAME wine_end_to_end
     COMMAND ${SYSTEM_PYTHON} -m unittest discover -s ${CMAKE_SOURCE_DIR}/tests/wine -t ${CMAKE_SOURCE_DIR}/tests/wine -v)
 set_tests_properties(wine_end_to_end PROPERTIES
     LABELS "wine" RUN_SERIAL ON TIMEOUT 2400
-    ENVIRONMENT "UNINSTALLER_EXE=${UNINSTALLER_EXE_64}")
+    ENVIRONMENT "${PYTHON_ROOT};UNINSTALLER_EXE=${UNINSTALLER_EXE_64}")
 
 # The contract suite on the real calls: its Windows build in a throwaway Wine
 # prefix from the Wine toolkit. (The same cases run on the model among the
 # unit tests.)
 add_test(NAME contract_wine
     COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/contract/run_under_wine.py ${CONTRACT_TESTS_EXE})
-set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600)
+set_tests_properties(contract_wine PROPERTIES LABELS "wine" TIMEOUT 600 ENVIRONMENT "${PYTHON_ROOT}")
 
 # The shipped 32-bit file itself on every road, under a 32-bit Wine whose
 # processes qemu emulates (this machine runs no 32-bit code): the twin's
@@ -42,7 +45,7 @@ add_test(NAME wine_product_i686
     COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/wine/product_roads.py -v)
 set_tests_properties(wine_product_i686 PROPERTIES
     LABELS "wine" RUN_SERIAL ON TIMEOUT 2400
-    ENVIRONMENT "WINE_TARGET=i686;UNINSTALLER_EXE=${UNINSTALLER_EXE_32}")
+    ENVIRONMENT "${PYTHON_ROOT};WINE_TARGET=i686;UNINSTALLER_EXE=${UNINSTALLER_EXE_32}")
 
 # The unit tests and the generated machines again under ASan and UBSan.
 add_test(NAME unit_tests_sanitized

@@ -45,7 +45,7 @@ echo "Sizes..."
 echo "Sweep under callgrind (N = 100, 1,000, 10,000)..."
 /usr/bin/python3 bench/sweep.py "$RESULTS/sweep_driver" "$REPO" "$RESULTS/sweep.json"
 echo "Hand-off under Wine, $RUNS runs..."
-/usr/bin/python3 bench/handoff.py "$BUILD_DIR/x86_64/Uninstall.exe" "$RESULTS/baseline.exe" \
+PYTHONPATH=tools /usr/bin/python3 bench/handoff.py "$BUILD_DIR/x86_64/Uninstall.exe" "$RESULTS/baseline.exe" \
     "$RUNS" "$RESULTS/handoff.json"
 echo
 /usr/bin/python3 bench/report.py "$RESULTS/sizes.json" "$RESULTS/handoff.json" \

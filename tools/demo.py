@@ -20,9 +20,8 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
-import harness as h  # noqa: E402  (the Wine toolkit)
-from harness.xdisplay import answers  # noqa: E402
+import winekit as h  # the Wine toolkit, beside this script
+from winekit.xdisplay import answers
 
 BROWSER = h.SAMPLE_BROWSER
 

@@ -9,11 +9,9 @@ Usage: tools/screenshots.py [path/to/Uninstall.exe]
 """
 
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
-import harness as h  # noqa: E402  (the Wine toolkit)
-from harness.xdisplay import window_origin  # noqa: E402
+import winekit as h  # the Wine toolkit, beside this script
+from winekit.xdisplay import window_origin
 
 DESKTOP = "shot"
 SIZE = (640, 480)

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs the contract suite's Windows build under Wine and exits with its
-result. The prefix comes from the Wine toolkit (tests/wine/harness), as for
+result. The prefix comes from the Wine toolkit (tools/winekit), as for
 every other program run under Wine here: a fresh copy of the session's
 pristine prefix, removed afterwards. The suite is copied into the prefix
 (C:\\Contract Suite, where the model's cases say the suite runs from), so
@@ -18,8 +18,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "wine"))
-import harness as h  # noqa: E402  (the Wine toolkit)
+import winekit as h  # the Wine toolkit (PYTHONPATH=tools)
 
 SUITE = r"C:\Contract Suite\contract_tests.exe"
 # The suite is built with the twin's toolchain: a 64-bit program, for the

@@ -38,7 +38,7 @@ env TZ=UTC SOURCE_DATE_EPOCH=1700000000 "${pem[@]}" "$sign" a/Uninstall.exe >/de
 verify a/Uninstall.exe || fail "the signature does not verify: $(cat verify.log)"
 grep -q "Message digest algorithm  : SHA256" verify.log || fail "not SHA-256: $(cat verify.log)"
 grep -qF "$(signing_time 1700000000)" verify.log || fail "the signing time is not SOURCE_DATE_EPOCH"
-/usr/bin/python3 "$here/check_uninstaller_exe.py" a/Uninstall.exe >log 2>&1 ||
+PYTHONPATH="$here/../../tools" /usr/bin/python3 "$here/check_uninstaller_exe.py" a/Uninstall.exe >log 2>&1 ||
     fail "the signed file fails the checks of the built file: $(cat log)"
 
 # Signed elsewhere, in another time zone, from the PKCS#12 form, over the

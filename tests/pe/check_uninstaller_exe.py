@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Checks of the built 32-bit Uninstall.exe, and their self-tests.
 
-Usage:  check_uninstaller_exe.py path/to/Uninstall.exe [unittest options]
-   or:  UNINSTALL_EXE=path/to/Uninstall.exe check_uninstaller_exe.py
+Usage:  PYTHONPATH=tools tests/pe/check_uninstaller_exe.py path/to/Uninstall.exe [unittest options]
+   or:  PYTHONPATH=tools UNINSTALL_EXE=path/to/Uninstall.exe tests/pe/check_uninstaller_exe.py
 
 Runs every check of uninstaller_checks.py on the file, then the self-tests
 below: each patches a copy of the file where one check looks and makes sure
@@ -18,13 +18,13 @@ import tempfile
 import unittest
 from pathlib import Path
 
-# The product's facts, shared with the Wine toolkit, stand in tests/support/.
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-import uninstaller_checks  # noqa: E402
-from pe_reader import parse_dialog  # noqa: E402
-from product_facts import (  # noqa: E402
+# The product's facts, shared with the Wine toolkit, come from
+# tools/product_facts.py (PYTHONPATH=tools).
+import uninstaller_checks
+from pe_reader import parse_dialog
+from product_facts import (
     BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED, IDI_PRODUCT)
-from uninstaller_checks import (  # noqa: E402
+from uninstaller_checks import (
     CHECK_CLASSES, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
     RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE,
     ExeTestCase)

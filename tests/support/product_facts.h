@@ -4,7 +4,7 @@
 // for all C++ tests, and never taken from the program's own app/constants.h:
 // a name the program gets wrong must fail the tests, not move their
 // expectations along with it. (The Python side states the same facts in
-// product_facts.py beside this file.)
+// tools/product_facts.py.)
 #pragma once
 
 namespace facts {

@@ -1,26 +1,24 @@
 #!/usr/bin/python3
 """The shipped 32-bit Uninstall.exe itself under Wine: the tests of the twin
 that between them take every road once, run again on the product file under
-the emulated 32-bit Wine (target "i686", see harness/target.py).
+the emulated 32-bit Wine (target "i686", see tools/winekit/target.py).
 
 The twin shares the product's sources but not its calling conventions,
 structure sizes, entry-point decoration, stack alignment or compiled code;
 these runs are where the file that ships is seen to work. Every process is
 emulated here, so the whole suite is not run again: one test a road.
 
-    WINE_TARGET=i686 /usr/bin/python3 tests/wine/product_roads.py -v
+    PYTHONPATH=tools WINE_TARGET=i686 /usr/bin/python3 tests/wine/product_roads.py -v
 
 (WINE_TARGET defaults to i686 here.) A missing or broken chroot fails every
 test, with what is wrong; run tools/setup-i386-wine.sh.
 """
 
 import os
-import sys
 import unittest
 
 # Before the tests are imported: their bounds are scaled to the target.
 os.environ.setdefault("WINE_TARGET", "i686")
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 ROADS = (
     # Declined by Enter as the dialog opens, and by a click on "No":

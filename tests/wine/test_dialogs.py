@@ -5,7 +5,7 @@ registration."""
 
 import unittest
 
-from harness import (COMPLETED_CAPTION, CONFIRM_CAPTION, SAMPLE_BROWSER as BROWSER,
+from winekit import (COMPLETED_CAPTION, CONFIRM_CAPTION, SAMPLE_BROWSER as BROWSER,
                      TEMP_COPY_NAME, UNINSTALLER_NAME, Dialog, WineTestCase, facts,
                      feedback_url, install_recorder, lay_sample_install, recorded_runs,
                      register_browser, wait_until)

@@ -6,7 +6,7 @@ whatever else the user has stays."""
 import shutil
 import unittest
 
-from harness import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
+from winekit import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
                      PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
                      UNINSTALL_KEY, UNINSTALLER_NAME, Dialog, WineTestCase, confirm_removal, diff,
                      facts, lay_sample_install, reg_key, reg_string, wait_until)

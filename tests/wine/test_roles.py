@@ -4,7 +4,7 @@ to delete, and nothing else in the machine is touched either way."""
 
 import unittest
 
-from harness import CONFIRM_CAPTION, Dialog, WineTestCase, diff
+from winekit import CONFIRM_CAPTION, Dialog, WineTestCase, diff
 
 
 class RoleChoiceUnderWine(WineTestCase):

@@ -9,7 +9,7 @@ import sys
 import time
 import unittest
 
-from harness import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY,
+from winekit import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY,
                      UNINSTALLER_NAME, WineTestCase, bound, click_at, confirm_removal, diff,
                      first_times, hold_open, install_recorder, lay_sample_install, recorded_runs,
                      register_browser, target)

@@ -19,7 +19,7 @@ import shutil
 import subprocess
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[3]
+REPO = Path(__file__).resolve().parents[2]
 
 
 class Target:

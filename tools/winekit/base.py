@@ -14,7 +14,7 @@ import product_facts as facts
 
 from .target import target
 
-HELPER_SOURCES = Path(__file__).resolve().parents[1] / "helpers"
+HELPER_SOURCES = Path(__file__).resolve().parent / "helpers"
 
 # Bounds under the host's wine64, scaled by the target (`bound`). Wine starts
 # a process there in well under a second once its server runs; these leave

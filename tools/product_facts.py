@@ -1,17 +1,17 @@
 """The product's facts as the tests expect them, stated once for everything
-in Python: the checks of the built file (tests/pe/), the Wine toolkit and
-its tests (tests/wine/), the demo, the screenshot maker and the hand-off
-benchmark. They are the keys and values the uninstaller reads and removes,
+in Python: the checks of the built file (tests/pe/), the Wine toolkit
+(tools/winekit/) and its tests (tests/wine/), the demo, the screenshot maker
+and the hand-off benchmark. They are the keys and values the uninstaller reads and removes,
 the files and names it handles, the hand-off's named objects, the feedback
 page, and its dialogs (captions, texts, control rectangles and styles) and
 version block as the built file must carry them.  Written by hand and never
 read from the program's sources, so that a fact the program gets wrong
 fails the tests instead of moving their expectations with it.  (The C++
-tests state the same facts beside this file, in product_facts.h.)
+tests state the same facts in tests/support/product_facts.h.)
 
 Registry keys are given without their root: SETTINGS_KEY under
 HKEY_CURRENT_USER, UNINSTALL_KEY under HKEY_LOCAL_MACHINE, BROWSER_KEY under
-HKEY_CLASSES_ROOT (HKLM\\Software\\Classes to regedit).
+HKEY_LOCAL_MACHINE\\Software\\Classes, the machine's own classes.
 """
 
 # --- Registry ----------------------------------------------------------------

@@ -1,4 +1,4 @@
-"""The product as the Wine tests know it: its facts (tests/support/
+"""The product as the Wine tests know it: its facts (tools/
 product_facts.py) with the registry roots Wine's files give them, a sample
 install laid out as its installer leaves it, the recording browser and a
 file held open by another process."""

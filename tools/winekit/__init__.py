@@ -6,18 +6,11 @@ works on its own copy (`WinePrefix`), starts programs in it with an exact
 command line, reads its snapshots (`Snapshot`, `diff`), drives its dialogs
 with real keys and clicks (`Dialog`), and lays out the product's sample
 install (`lay_sample_install`). Which Wine runs which build is the run's
-`target()`. The modules, one a part, are listed in tests/wine/README.md;
-everything is taken from the package itself: `from harness import Dialog`.
+`target()`. The modules, one a part, are listed in tools/winekit/README.md;
+everything is taken from the package itself: `from winekit import Dialog`.
 The product's facts come from the module the PE check reads too,
-tests/support/product_facts.py (`from harness import facts`).
+tools/product_facts.py (`from winekit import facts`).
 """
-
-import sys as _sys
-from pathlib import Path as _Path
-
-_SUPPORT = str(_Path(__file__).resolve().parents[2] / "support")
-if _SUPPORT not in _sys.path:
-    _sys.path.insert(0, _SUPPORT)
 
 from .base import (DIALOG_TIMEOUT, HELPER_SOURCES, RUN_TIMEOUT, HarnessError, bound,
                    feedback_url, first_times, missing_requirements, run_to_end, uninstaller_exe,
