@@ -27,15 +27,19 @@ import sys
 import time
 from pathlib import Path
 
-import winekit as harness  # the Wine toolkit (PYTHONPATH=tools)
+from winekit.base import HarnessError
+from winekit.dialogs import Dialog
+from winekit.processes import ProcessWatch
+from winekit.product import (COMPLETED_CAPTION, CONFIRM_CAPTION, TEMP_COPY_NAME, UNINSTALLER_NAME,
+                             lay_sample_install)
+from winekit.wineprefix import run_tool
 
 POLL_S = 0.002
 # Far above any healthy hand-off (each of its waits is bounded at 2000 ms):
 # a run that has not finished by then is a failure, not a slow sample.
 RUN_LIMIT_S = 10.0
 BASELINE_CAPTION = "Baseline hand-off"
-UNINSTALLER_NAME = harness.UNINSTALLER_NAME
-COPY_NAME = harness.TEMP_COPY_NAME
+COPY_NAME = TEMP_COPY_NAME
 BASELINE_NAME = "baseline.exe"
 BASELINE_COPY_NAME = "blcopy.exe"
 BASELINE_WIN_PATH = r"C:\bench\baseline.exe"
@@ -47,12 +51,12 @@ def close_and_time(prefix, caption, watch, parent_name, copy_name, install_dir=N
     """Sends Escape to the dialog titled caption and polls until the parent
     and its copy have ended (and the install directory is gone, if given).
     Returns the times in ms from the key, None for what was not seen."""
-    dialog = harness.Dialog.wait(prefix, caption)
+    dialog = Dialog.wait(prefix, caption)
     time.sleep(SETTLE_S)
     watch.poll()
     parents = watch.running(parent_name)
     if len(parents) != 1:
-        raise harness.HarnessError("expected one running %s, found %s" % (
+        raise HarnessError("expected one running %s, found %s" % (
             parent_name, [p.pid for p in parents]))
     parent = parents[0]
     # Copies of earlier runs are no copies of this one.
@@ -89,10 +93,10 @@ def close_and_time(prefix, caption, watch, parent_name, copy_name, install_dir=N
 
 
 def uninstaller_run(prefix, twin, watch):
-    sample = harness.lay_sample_install(prefix, uninstaller=twin)
+    sample = lay_sample_install(prefix, uninstaller=twin)
     launch = prefix.start(sample.command_line, cwd="C:\\")
-    harness.Dialog.wait(prefix, harness.CONFIRM_CAPTION).click("Yes")
-    times = close_and_time(prefix, harness.COMPLETED_CAPTION, watch, UNINSTALLER_NAME, COPY_NAME,
+    Dialog.wait(prefix, CONFIRM_CAPTION).click("Yes")
+    times = close_and_time(prefix, COMPLETED_CAPTION, watch, UNINSTALLER_NAME, COPY_NAME,
                            sample.install_dir)
     times["exit_code"] = launch.exit_code(30)
     prefix.wait_ended([COPY_NAME], 30)
@@ -119,7 +123,7 @@ def main(argv):
 
     def measure(prefix):
         prefix.install_file(baseline, BASELINE_WIN_PATH)
-        watch = harness.ProcessWatch(prefix.path)
+        watch = ProcessWatch(prefix.path)
         result = {"runs": runs, "poll_ms": POLL_S * 1000, "uninstaller": [], "baseline": []}
         # One run of each first, not counted: the prefix's first starts of a
         # program load Wine's DLLs from a cold disk cache.
@@ -133,7 +137,7 @@ def main(argv):
                     len(result["uninstaller"]), _fmt(u), _fmt(b)))
         with open(out, "w") as f:
             json.dump(result, f, indent=1)
-    return harness.run_tool("handoff", measure, twin)
+    return run_tool("handoff", measure, twin)
 
 
 def _fmt(t):

@@ -18,12 +18,18 @@ import argparse
 import os
 import sys
 import time
-from pathlib import Path
 
-import winekit as h  # the Wine toolkit, beside this script
+from winekit.base import bound, uninstaller_exe
+from winekit.dialogs import Dialog
+from winekit.product import (COMPLETED_CAPTION, CONFIRM_CAPTION, PROGRAM_PATH_VALUE,
+                             SAMPLE_BROWSER, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALLER_NAME,
+                             UNINSTALL_KEY, install_recorder, lay_sample_install, recorded_runs,
+                             register_browser)
+from winekit.target import REPO
+from winekit.wineprefix import run_tool
 from winekit.xdisplay import answers
 
-BROWSER = h.SAMPLE_BROWSER
+BROWSER = SAMPLE_BROWSER
 
 
 def say(text=""):
@@ -53,13 +59,13 @@ def state(prefix, snap, sample):
             return "absent"
         return "present (%s = %s)" % (value, snap.value(path, value))
 
-    copy = prefix.temp + "\\" + h.TEMP_COPY_NAME
+    copy = prefix.temp + "\\" + TEMP_COPY_NAME
     return [
         ("uninstaller", sample.uninstaller, present(sample.uninstaller)),
         ("install directory", sample.install_dir, listing(sample.install_dir)),
         ("temporary copy", copy, present(copy)),
-        ("settings key", h.SETTINGS_KEY, key(h.SETTINGS_KEY, h.PROGRAM_PATH_VALUE)),
-        ("uninstall entry", h.UNINSTALL_KEY, key(h.UNINSTALL_KEY, "DisplayName")),
+        ("settings key", SETTINGS_KEY, key(SETTINGS_KEY, PROGRAM_PATH_VALUE)),
+        ("uninstall entry", UNINSTALL_KEY, key(UNINSTALL_KEY, "DisplayName")),
         ("desktop shortcut", sample.desktop_shortcut, present(sample.desktop_shortcut)),
         ("program group", sample.program_group, listing(sample.program_group)),
     ]
@@ -76,9 +82,9 @@ def report(title, rows):
 def answer_by_itself(prefix, shots):
     """Answers "Yes" then "&No", with a picture of each dialog."""
     os.makedirs(shots, exist_ok=True)
-    for caption, picture, answer in ((h.CONFIRM_CAPTION, "1-confirm.png", "Yes"),
-                                     (h.COMPLETED_CAPTION, "2-completed.png", "&No")):
-        dialog = h.Dialog.wait(prefix, caption)
+    for caption, picture, answer in ((CONFIRM_CAPTION, "1-confirm.png", "Yes"),
+                                     (COMPLETED_CAPTION, "2-completed.png", "&No")):
+        dialog = Dialog.wait(prefix, caption)
         say('  "%s" shown' % caption)
         path = os.path.join(shots, picture)
         dialog.capture(path)
@@ -87,11 +93,11 @@ def answer_by_itself(prefix, shots):
 
 
 def show(prefix, display, shots):
-    sample = h.lay_sample_install(prefix)
+    sample = lay_sample_install(prefix)
     # A stand-in browser records the feedback page it is asked to open.
-    h.install_recorder(prefix, BROWSER)
-    h.register_browser(prefix, '"%s"' % BROWSER)
-    say("Uninstaller: %s" % h.uninstaller_exe())
+    install_recorder(prefix, BROWSER)
+    register_browser(prefix, '"%s"' % BROWSER)
+    say("Uninstaller: %s" % uninstaller_exe())
     say("Prefix: %s" % prefix.path)
     say()
     report("Before:", state(prefix, prefix.snapshot(), sample))
@@ -106,12 +112,12 @@ def show(prefix, display, shots):
         answer_by_itself(prefix, shots)
     started = time.monotonic()
     say("Uninstall role ended with exit code %d." % run.exit_code(timeout=24 * 3600))
-    prefix.wait_ended([h.UNINSTALLER_NAME, h.TEMP_COPY_NAME], h.bound(30))
+    prefix.wait_ended([UNINSTALLER_NAME, TEMP_COPY_NAME], bound(30))
     say("Both processes have ended (%.2f s after the uninstall role)."
         % (time.monotonic() - started))
     say()
     report("After:", state(prefix, prefix.snapshot(), sample))
-    runs = h.recorded_runs(prefix, BROWSER)
+    runs = recorded_runs(prefix, BROWSER)
     say("Feedback page: %s" % ("opened with %s" % runs[0][0] if runs else "not opened"))
     if not display:
         say("Screenshots of the dialogs: %s" % shots)
@@ -123,6 +129,6 @@ if __name__ == "__main__":
     parser.add_argument("uninstaller", nargs="?")
     args = parser.parse_args()
     display = own_display()
-    shots = os.environ.get("DEMO_SHOTS") or str(h.REPO / "out" / "demo")
-    sys.exit(h.run_tool("demo", lambda prefix: show(prefix, display, shots), args.uninstaller,
+    shots = os.environ.get("DEMO_SHOTS") or str(REPO / "out" / "demo")
+    sys.exit(run_tool("demo", lambda prefix: show(prefix, display, shots), args.uninstaller,
                         display, build=[args.build] if args.build else None))

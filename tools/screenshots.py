@@ -10,12 +10,16 @@ Usage: tools/screenshots.py [path/to/Uninstall.exe]
 
 import sys
 
-import winekit as h  # the Wine toolkit, beside this script
-from winekit.xdisplay import window_origin
+from winekit.base import DIALOG_TIMEOUT, HarnessError, bound, wait_until
+from winekit.dialogs import Dialog
+from winekit.product import COMPLETED_CAPTION, CONFIRM_CAPTION, lay_sample_install
+from winekit.target import REPO
+from winekit.wineprefix import run_tool
+from winekit.xdisplay import click_at, find_windows, window_origin
 
 DESKTOP = "shot"
 SIZE = (640, 480)
-DOCS = h.REPO / "docs"
+DOCS = REPO / "docs"
 
 
 def shown(dialog):
@@ -24,20 +28,20 @@ def shown(dialog):
     try:
         dialog.describe()
         return True
-    except h.HarnessError:
+    except HarnessError:
         return False
 
 
 def picture(prefix, desktop, caption, name, answer):
     """Waits for the dialog, saves its picture as docs/<name> and clicks
     the button answer."""
-    dialog = h.Dialog(prefix, caption, desktop)
-    h.wait_until(lambda: shown(dialog), h.bound(h.DIALOG_TIMEOUT), '"%s"' % caption)
+    dialog = Dialog(prefix, caption, desktop)
+    wait_until(lambda: shown(dialog), bound(DIALOG_TIMEOUT), '"%s"' % caption)
     info = dialog.capture(DOCS / name, desktop=desktop)
     print("docs/" + name)
     x0, y0 = window_origin(desktop)
     x, y = [c for c in info["controls"] if c.text == answer][0].centre
-    h.click_at(x0 + x, y0 + y)
+    click_at(x0 + x, y0 + y)
 
 
 def make(prefix):
@@ -48,17 +52,17 @@ def make(prefix):
                       "\"Desktop\"=\"%s\"\n\n"
                       "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"
                       "\"%s\"=\"%dx%d\"\n" % (DESKTOP, DESKTOP, SIZE[0], SIZE[1]))
-    sample = h.lay_sample_install(prefix)
+    sample = lay_sample_install(prefix)
     run = prefix.start("explorer /desktop=%s,%dx%d %s"
                        % (DESKTOP, SIZE[0], SIZE[1], sample.command_line),
                        cwd=sample.install_dir)
     # The X window of the virtual desktop, which Wine names after it.
-    desktop = h.wait_until(lambda: h.find_windows("%s - Wine desktop" % DESKTOP),
-                           h.bound(h.DIALOG_TIMEOUT), "the virtual desktop")[0]
-    picture(prefix, desktop, h.CONFIRM_CAPTION, "confirm-dialog.png", "Yes")
-    picture(prefix, desktop, h.COMPLETED_CAPTION, "completed-dialog.png", "&No")
+    desktop = wait_until(lambda: find_windows("%s - Wine desktop" % DESKTOP),
+                         bound(DIALOG_TIMEOUT), "the virtual desktop")[0]
+    picture(prefix, desktop, CONFIRM_CAPTION, "confirm-dialog.png", "Yes")
+    picture(prefix, desktop, COMPLETED_CAPTION, "completed-dialog.png", "&No")
     run.exit_code()
 
 
 if __name__ == "__main__":
-    sys.exit(h.run_tool("screenshots", make, sys.argv[1] if len(sys.argv) > 1 else None))
+    sys.exit(run_tool("screenshots", make, sys.argv[1] if len(sys.argv) > 1 else None))

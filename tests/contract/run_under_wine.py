@@ -18,7 +18,8 @@ import sys
 import time
 from pathlib import Path
 
-import winekit as h  # the Wine toolkit (PYTHONPATH=tools)
+from winekit.base import HarnessError, bound
+from winekit.wineprefix import WinePrefix, session
 
 SUITE = r"C:\Contract Suite\contract_tests.exe"
 # The suite is built with the twin's toolchain: a 64-bit program, for the
@@ -31,8 +32,8 @@ SUITE_TIMEOUT = 300
 def run_suite(exe, arguments):
     """Runs the suite in a fresh prefix; returns its exit code."""
     os.environ["WINE_TARGET"] = SUITE_TARGET
-    h.session(uninstaller=False)
-    prefix = h.WinePrefix()
+    session(uninstaller=False)
+    prefix = WinePrefix()
     try:
         prefix.install_file(exe, SUITE)
         command = prefix.session.target.command(SUITE, *arguments)
@@ -40,10 +41,9 @@ def run_suite(exe, arguments):
         try:
             status = subprocess.run(command, env=prefix.env(), cwd=str(prefix.root),
                                     stdin=subprocess.DEVNULL,
-                                    timeout=h.bound(SUITE_TIMEOUT)).returncode
+                                    timeout=bound(SUITE_TIMEOUT)).returncode
         except subprocess.TimeoutExpired:
-            raise h.HarnessError("the suite did not end within %.0f s"
-                                 % h.bound(SUITE_TIMEOUT))
+            raise HarnessError("the suite did not end within %.0f s" % bound(SUITE_TIMEOUT))
         print("contract suite under Wine: exit %d after %.0f s (prefix made before)"
               % (status, time.monotonic() - started), flush=True)
         return status
@@ -61,7 +61,7 @@ def main(argv):
         return 1
     try:
         return run_suite(exe, argv[2:])
-    except h.HarnessError as error:
+    except HarnessError as error:
         print("contract suite under Wine: %s" % error, file=sys.stderr)
         return 1
 

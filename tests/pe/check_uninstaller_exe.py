@@ -16,7 +16,6 @@ import struct
 import sys
 import tempfile
 import unittest
-from pathlib import Path
 
 # The product's facts, shared with the Wine toolkit, come from
 # tools/product_facts.py (PYTHONPATH=tools).

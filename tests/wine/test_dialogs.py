@@ -5,10 +5,13 @@ registration."""
 
 import unittest
 
-from winekit import (COMPLETED_CAPTION, CONFIRM_CAPTION, SAMPLE_BROWSER as BROWSER,
-                     TEMP_COPY_NAME, UNINSTALLER_NAME, Dialog, WineTestCase, facts,
-                     feedback_url, install_recorder, lay_sample_install, recorded_runs,
-                     register_browser, wait_until)
+import product_facts as facts
+from winekit.base import feedback_url, wait_until
+from winekit.dialogs import Dialog
+from winekit.product import (COMPLETED_CAPTION, CONFIRM_CAPTION, SAMPLE_BROWSER as BROWSER,
+                             TEMP_COPY_NAME, UNINSTALLER_NAME, install_recorder,
+                             lay_sample_install, recorded_runs, register_browser)
+from winekit.testcase import WineTestCase
 
 # Where the unquoted path would make the system look first.
 PLANTED = (r"C:\Program.exe", r"C:\Program Files\Web.exe")

@@ -6,10 +6,15 @@ whatever else the user has stays."""
 import shutil
 import unittest
 
-from winekit import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
-                     PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
-                     UNINSTALL_KEY, UNINSTALLER_NAME, Dialog, WineTestCase, confirm_removal, diff,
-                     facts, lay_sample_install, reg_key, reg_string, wait_until)
+import product_facts as facts
+from winekit.base import wait_until
+from winekit.dialogs import Dialog
+from winekit.product import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
+                             PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
+                             UNINSTALLER_NAME, UNINSTALL_KEY, confirm_removal, lay_sample_install)
+from winekit.registry import reg_key, reg_string
+from winekit.snapshots import diff
+from winekit.testcase import WineTestCase
 
 
 class RemovalOnSampleInstall(WineTestCase):

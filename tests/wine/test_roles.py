@@ -4,7 +4,10 @@ to delete, and nothing else in the machine is touched either way."""
 
 import unittest
 
-from winekit import CONFIRM_CAPTION, Dialog, WineTestCase, diff
+from winekit.dialogs import Dialog
+from winekit.product import CONFIRM_CAPTION
+from winekit.snapshots import diff
+from winekit.testcase import WineTestCase
 
 
 class RoleChoiceUnderWine(WineTestCase):

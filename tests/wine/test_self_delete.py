@@ -9,10 +9,14 @@ import sys
 import time
 import unittest
 
-from winekit import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALL_KEY,
-                     UNINSTALLER_NAME, WineTestCase, bound, click_at, confirm_removal, diff,
-                     first_times, hold_open, install_recorder, lay_sample_install, recorded_runs,
-                     register_browser, target)
+from winekit.base import bound, first_times
+from winekit.product import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALLER_NAME,
+                             UNINSTALL_KEY, confirm_removal, hold_open, install_recorder,
+                             lay_sample_install, recorded_runs, register_browser)
+from winekit.snapshots import diff
+from winekit.target import target
+from winekit.testcase import WineTestCase
+from winekit.xdisplay import click_at
 
 # From the completion dialog closing to a clean machine (5 s under the
 # host's Wine; longer where the target's processes start slower).
