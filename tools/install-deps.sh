@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
     # the native build and its unit tests
     cmake ninja-build g++ libgtest-dev googletest
+    # every build compiles through it: a warm machine compiles little
+    ccache
     # the two Windows builds
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
     # the contract suite's Windows build (GoogleTest needs std::mutex)

@@ -48,7 +48,7 @@ build() {
     if ! (cd "$src" && export TZ="$tz" LC_ALL="$locale" &&
           cmake -S "$src" -B "$build" -G Ninja \
                 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
-                -DCMAKE_BUILD_TYPE=Release &&
+                -DCMAKE_BUILD_TYPE=Release -DUNINSTALLER_CCACHE=OFF &&
           cmake --build "$build" -j2) >"$log" 2>&1; then
         echo "FAIL: the build in $src did not succeed:" >&2
         cat "$log" >&2

@@ -1,0 +1,12 @@
+# Compiles through ccache where the machine has it, so that a machine that
+# has built before (a warm one) compiles only what changed, in every build
+# of the project: native, both Windows files, the contract suite, the
+# sanitized, fuzzing and analysis builds. The reproducible-build check
+# switches it off (-DUNINSTALLER_CCACHE=OFF): its two builds must really
+# compile, or a cached object could hide a difference between them.
+option(UNINSTALLER_CCACHE "Compile through ccache when it is installed" ON)
+find_program(CCACHE_PROGRAM ccache)
+if(UNINSTALLER_CCACHE AND CCACHE_PROGRAM)
+    set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()
