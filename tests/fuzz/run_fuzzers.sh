@@ -31,44 +31,56 @@ fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-failed=0
-summary=""
-for target in $targets; do
-    binary="$build_dir/tests/fuzz/$target"
+# One target: its run and its line of the summary, in the scratch folder.
+fuzz() {
+    local target=$1
+    local binary="$build_dir/tests/fuzz/$target"
     if [ ! -x "$binary" ]; then
         echo "$target: missing $binary" >&2
-        failed=1
-        summary+="$target: NOT BUILT"$'\n'
-        continue
+        echo "$target: NOT BUILT" >"$scratch/$target.summary"
+        return 1
     fi
-    corpus="$scratch/$target"
+    local corpus="$scratch/$target"
     mkdir -p "$corpus"
     cp "$fuzz_dir/corpus/$target"/* "$corpus"/
-    artifacts="$build_dir/fuzz-artifacts/$target"
+    local artifacts="$build_dir/fuzz-artifacts/$target"
     mkdir -p "$artifacts"
-    log="$scratch/$target.log"
-
-    echo "=== $target: ${seconds}s"
+    local log="$scratch/$target.log"
     "$binary" "$corpus" -max_total_time="$seconds" -max_len=1024 -timeout=10 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
-    status=$?
+    local status=$?
+    local executions
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     if [ "$status" -ne 0 ]; then
         # The report: the sanitizer's or the broken invariant's, with the input.
         grep -v '^#[0-9]' "$log" | tail -n 60
         echo "$target: FAILED (exit $status), input saved under $artifacts/" >&2
-        failed=1
-        summary+="$target: FAILED after ${executions:-?} executions"$'\n'
-    else
-        echo "$target: ${executions:-?} executions, no crash"
-        summary+="$target: ${executions:-?} executions"$'\n'
-        if [ -z "$executions" ]; then
-            echo "$target: no final statistics in the log" >&2
-            failed=1
-        fi
+        echo "$target: FAILED after ${executions:-?} executions" >"$scratch/$target.summary"
+        return 1
     fi
+    echo "$target: ${executions:-?} executions, no crash"
+    echo "$target: ${executions:-?} executions" >"$scratch/$target.summary"
+    if [ -z "$executions" ]; then
+        echo "$target: no final statistics in the log" >&2
+        return 1
+    fi
+}
+
+# The targets run side by side, each for its own SECONDS: a target's time is
+# wall-clock time, so they take a minute together, not one after another.
+echo "=== ${seconds}s each, side by side: $targets"
+pids=()
+for target in $targets; do
+    fuzz "$target" &
+    pids+=($!)
+done
+failed=0
+for pid in "${pids[@]}"; do
+    wait "$pid" || failed=1
 done
 
 echo "=== fuzzing summary (${seconds}s per target)"
-printf '%s' "$summary"
+for target in $targets; do
+    cat "$scratch/$target.summary"
+done
 exit $failed
