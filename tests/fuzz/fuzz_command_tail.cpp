@@ -1,4 +1,5 @@
-// Fuzzes the start-up's command-tail rule with arbitrary command lines.
+// Fuzzes the start-up's command-tail rule with arbitrary command lines, and
+// its one exception, the program's own path unquoted.
 //
 // The line is copied up to its first zero into a heap block of exactly its
 // length plus the terminator, so AddressSanitizer reports any read past the
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 #include "platform/startup.h"
@@ -68,6 +70,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 --i;
             }
             FUZZ_CHECK(i >= 2 && line[i - 1] == '"');
+        }
+    }
+
+    // Started by its own unquoted path (blanks in it), with only blanks
+    // after: no tail. Any other line keeps the rule above.
+    static const char ownPath[] = "C:\\Program Files\\Quillmere\\Uninstall.exe";
+    const char* own = CommandTail(line, ownPath, ShiftJisLeadByte);
+    if (own != tail) {
+        FUZZ_CHECK(own == line + length && line[0] != '"');
+        FUZZ_CHECK(length >= sizeof ownPath - 1 && strncasecmp(line, ownPath, sizeof ownPath - 1) == 0);
+        for (size_t i = sizeof ownPath - 1; i < length; ++i) {
+            FUZZ_CHECK(IsBlankOrControl(static_cast<unsigned char>(line[i])));
         }
     }
 
