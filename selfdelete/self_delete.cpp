@@ -51,7 +51,8 @@ int StartSelfDelete(const char* uninstallerPath)
     // file this run creates may be started. So the name is cleared first
     // (deleting a link removes the link, never its target; a read-only
     // leftover of an earlier run is made writable for it, a link or a folder
-    // never is), and the copy made only where nothing stands.
+    // never is; a failed lookup gives INVALID_FILE_ATTRIBUTES, which has the
+    // folder bit), and the copy made only where nothing stands.
     const DWORD leftover = g_platform->GetFileAttributesA(copyPath);
     if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
                      FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
