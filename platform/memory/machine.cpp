@@ -162,13 +162,6 @@ void Call::Log(const std::string& result)
 
 namespace {
 
-// The failed call's last error is the calling model process's.
-void WINAPI SetLastErrorOfCaller(DWORD error)
-{
-    Lock lock(Mutex());
-    Self()->lastError = error;
-}
-
 // An argument or result of a call the layer failed, shown as the model's
 // own calls show theirs.
 std::string Shown(const fault::Raw& raw)
@@ -428,8 +421,9 @@ void Reset()
     Lock lock(Mutex());
     ResetLocked();
     // Calls go through the failure-injection layer, which mem::FailCall
-    // arms; Wrap also forgets the failures armed before.
-    fault::Wrap(fault::Hooks{&MemoryPlatformOps, SetLastErrorOfCaller, LogInjected});
+    // arms; Wrap also forgets the failures armed before. A failed call's
+    // last error is the calling model process's.
+    fault::Wrap(fault::Hooks{&MemoryPlatformOps, SetLastError, LogInjected});
     g_platform = &fault::FaultInjectionOps;
 }
 

@@ -108,6 +108,14 @@ namespace {
 const char kUserClasses[] = "Software\\Classes";
 const char kMachineClasses[] = "SOFTWARE\\Classes";
 
+// The user's own class key HKCU\Software\Classes\subKey, if there is one.
+bool FindUserClassesKey(const char* subKey, KeyPtr& found)
+{
+    KeyPtr classes;
+    return FindSubKey(M().roots[1], kUserClasses, classes) == ERROR_SUCCESS &&
+           FindSubKey(classes, subKey, found) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 // HKEY_CLASSES_ROOT\subKey as Windows shows it, elevated or not: the user's
@@ -116,11 +124,10 @@ const char kMachineClasses[] = "SOFTWARE\\Classes";
 // subkeys are not merged below an open key.)
 LONG FindClassesKey(const char* subKey, KeyPtr& found)
 {
-    KeyPtr classes;
-    if (FindSubKey(M().roots[1], kUserClasses, classes) == ERROR_SUCCESS &&
-        FindSubKey(classes, subKey, found) == ERROR_SUCCESS) {
+    if (FindUserClassesKey(subKey, found)) {
         return ERROR_SUCCESS;
     }
+    KeyPtr classes;
     if (FindSubKey(M().roots[2], kMachineClasses, classes) != ERROR_SUCCESS) {
         found.reset();
         return ERROR_FILE_NOT_FOUND;
@@ -150,9 +157,7 @@ KeyPtr MakeKey(HKEY root, const std::string& subKey)
     // the user's key of that name if there is one, else the machine's.
     if (root == HKEY_CLASSES_ROOT) {
         KeyPtr user;
-        KeyPtr classes;
-        if (FindSubKey(M().roots[1], kUserClasses, classes) == ERROR_SUCCESS &&
-            FindSubKey(classes, subKey.c_str(), user) == ERROR_SUCCESS) {
+        if (FindUserClassesKey(subKey.c_str(), user)) {
             return user;
         }
         return MakeKey(HKEY_LOCAL_MACHINE, std::string(kMachineClasses) + "\\" + subKey);
