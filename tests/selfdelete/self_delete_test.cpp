@@ -34,6 +34,15 @@ protected:
         mem::RunUntilAllEnded();
     }
 
+    // A copy of the uninstaller started by hand, its tail naming a file, run
+    // to its end.
+    static void RunCleanupByHand(const std::string& tail, const std::string& folder = "C:\\Tools")
+    {
+        mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
+        mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe " + tail, folder);
+        mem::RunUntilAllEnded();
+    }
+
     std::string Copy() const { return options_.tempPath + facts::kTempCopyName; }
     std::string Uninstaller() const { return sample::UninstallerPath(options_); }
 
@@ -267,10 +276,7 @@ TEST_F(SelfDeleteTest, CleanupRoleStartedByHandDeletesItsFileWithoutWaiting)
 {
     sample::LaySampleInstall(options_);
     mem::AddFile("C:\\Data\\old report.doc");
-    mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
-    mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\Data\\old report.doc",
-                      "C:\\Tools");
-    mem::RunUntilAllEnded();
+    RunCleanupByHand("C:\\Data\\old report.doc");
     EXPECT_FALSE(mem::FileExists("C:\\Data\\old report.doc"));
     EXPECT_EQ(mem::Now(), 0u);
     EXPECT_TRUE(mem::DialogsShown().empty());
@@ -291,9 +297,7 @@ TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmp
         }
         mem::AddFolderLink(link, "D:\\Apps\\Quillmere");
         mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, link);
-        mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
-        mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\nothing.txt", "C:\\Tools");
-        mem::RunUntilAllEnded();
+        RunCleanupByHand("C:\\nothing.txt");
         EXPECT_EQ(mem::FolderExists(link), fileLeft) << mem::Dump();
         EXPECT_EQ(mem::FileExists("D:\\Apps\\Quillmere\\My Notes.txt"), fileLeft);
     }
@@ -304,9 +308,7 @@ TEST_F(SelfDeleteTest, CleanupRoleWithoutAnInstallDirectoryRemovesNoFolder)
     options_.settingsKey = false;
     sample::LaySampleInstall(options_);
     mem::AddFolder("C:\\Empty");
-    mem::AddFile("C:\\Tools\\copy.exe", sample::UNINSTALLER_IMAGE);
-    mem::StartProcess("C:\\Tools\\copy.exe", "C:\\Tools\\copy.exe C:\\nothing.txt", "C:\\Empty");
-    mem::RunUntilAllEnded();
+    RunCleanupByHand("C:\\nothing.txt", "C:\\Empty");
     for (const mem::CallRecord& call : mem::CallLog()) {
         EXPECT_NE(call.operation, "RemoveDirectoryA") << call;
     }
