@@ -44,7 +44,7 @@ const char* CommandTail(const char* commandLine, const char* ownPath,
                         BOOL(WINAPI* isLeadByte)(BYTE))
 {
     const char* tail = SkipProgramName(commandLine, isLeadByte);
-    if (commandLine[0] == '"' || *tail == '\0' || ownPath == 0 || ownPath[0] == '\0') {
+    if (commandLine[0] == '"' || *tail == '\0' || ownPath[0] == '\0') {
         return tail;
     }
     const char* rest = SkipIgnoringAsciiCase(commandLine, ownPath);
@@ -62,15 +62,16 @@ int ProgramStart(void)
     g_platform->RestrictDllSearchToSystem();
     HINSTANCE instance = g_platform->GetModuleHandleA(0);
     const char* line = g_platform->GetCommandLineA();
-    const char* tail = SkipProgramName(line, g_platform->IsDBCSLeadByte);
-    // Only an unquoted line with a tail can be the program's own unquoted
-    // path; no other line needs that path looked up.
-    if (line[0] != '"' && *tail != '\0') {
-        char ownPath[MAX_PATH];
+    // Only an unquoted line can be the program's own unquoted path, so only
+    // for one is that path looked up.
+    char ownPath[MAX_PATH];
+    ownPath[0] = '\0';
+    if (line[0] != '"') {
         const DWORD ownLength = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
-        if (ownLength != 0 && ownLength < MAX_PATH) {
-            tail = CommandTail(line, ownPath, g_platform->IsDBCSLeadByte);
+        if (ownLength == 0 || ownLength >= MAX_PATH) {
+            ownPath[0] = '\0';
         }
     }
+    const char* tail = CommandTail(line, ownPath, g_platform->IsDBCSLeadByte);
     return WinMain(instance, 0, const_cast<LPSTR>(tail), SW_SHOWDEFAULT);
 }

@@ -19,8 +19,7 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
 // the blank would make the rest of the path a tail. A line that does not
 // begin with a quote and is exactly ownPath (this program's full path,
 // compared without regard to ASCII case), followed by nothing but blanks
-// and control bytes, has an empty tail. ownPath may be null or empty when
-// unknown.
+// and control bytes, has an empty tail. ownPath is empty when unknown.
 const char* CommandTail(const char* commandLine, const char* ownPath,
                         BOOL(WINAPI* isLeadByte)(BYTE));
 
