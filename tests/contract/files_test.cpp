@@ -266,7 +266,16 @@ TEST_F(ContractFiles, CopyOverwritesOnlyWhatWindowsLetsIt)
         EXPECT_FALSE(W().CopyFileA(At("src.exe").c_str(), At("old.exe").c_str(), FALSE));
         EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
         EXPECT_EQ(Content("old.exe"), "old");
+        SeedReadOnly("old.exe", false);
     }
+    // Held by a reader that shares writing but not deletion: it cannot be
+    // deleted, yet it can be overwritten.
+    open = Open("old.exe", FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_FALSE(Delete("old.exe"));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(W().CopyFileA(At("src.exe").c_str(), At("old.exe").c_str(), FALSE));
+    W().CloseHandle(open);
+    EXPECT_EQ(Content("old.exe"), "new bytes");
 }
 
 // Path normalization drops the trailing dots and blanks of the last name
