@@ -49,15 +49,12 @@ int StartSelfDelete(const char* uninstallerPath)
     // to a user's file, which a copy over it would overwrite; in a temp
     // folder shared by all users (SYSTEM's), another user's file. Only a
     // file this run creates may be started. So the name is cleared first
-    // (deleting a link removes the link, never its target; a read-only
-    // leftover of an earlier run is made writable for it, a link or a folder
-    // never is; a failed lookup gives INVALID_FILE_ATTRIBUTES, which has the
-    // folder bit), and the copy made only where nothing stands.
-    const DWORD leftover = g_platform->GetFileAttributesA(copyPath);
-    if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
-                     FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
-        g_platform->SetFileAttributesA(copyPath, leftover & ~FILE_ATTRIBUTE_READONLY);
-    }
+    // (deleting a link removes the link, never its target), and the copy
+    // made only where nothing stands. A leftover is never changed, only
+    // deleted: a hard link shares its attributes with the file it names, so
+    // making it writable would make the user's file writable. One that
+    // cannot be deleted (read-only, held open) makes the copy fail, and
+    // nothing starts.
     g_platform->DeleteFileA(copyPath);
     if (!g_platform->CopyFileA(ownPath, copyPath, TRUE)) {
         return 0;

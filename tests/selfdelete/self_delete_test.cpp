@@ -168,28 +168,39 @@ TEST_F(SelfDeleteTest, CopyRunsInTheSystemFolderSoTheInstallDirectoryCanGo)
 
 TEST_F(SelfDeleteTest, CopyIsANewFileWhateverStoodAtItsName)
 {
-    // A copy left by an earlier run goes, read-only too (left so, it would
-    // block every later hand-off). A link to a user's file, planted in a temp
-    // folder all users share, goes itself, never what it leads to. A folder
-    // is never made writable, and keeps the hand-off from starting.
+    // A copy left by an earlier run goes. A symbolic link to a user's file,
+    // planted in a temp folder all users share, goes itself, never what it
+    // leads to. What cannot be deleted is left as it was and keeps the
+    // hand-off from starting: a read-only leftover, a folder, a hard link to
+    // a user's read-only file (it shares that file's attributes), and one to
+    // a file another program holds sharing writing, which a copy told to
+    // overwrite would write into.
     const std::string stale = options_.tempPath + "SUICIDE.EXE";
     const std::string report = "C:\\Users\\Bob\\Documents\\Report.doc";
-    enum Leftover { COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER };
-    for (Leftover leftover : {COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER}) {
+    enum Leftover { COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER, HARD_LINK_READ_ONLY,
+                    HARD_LINK_HELD };
+    for (Leftover leftover : {COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER,
+                              HARD_LINK_READ_ONLY, HARD_LINK_HELD}) {
         SetUp();
         mem::AddFile(report, "Bob's report");
         if (leftover == LINK_TO_REPORT) {
             mem::AddFileLink(stale, report);
+        } else if (leftover == HARD_LINK_READ_ONLY || leftover == HARD_LINK_HELD) {
+            mem::AddHardLink(stale, report);
+            mem::SetReadOnly(report, leftover == HARD_LINK_READ_ONLY);
+            mem::SetInUse(report, leftover == HARD_LINK_HELD);
         } else if (leftover == READ_ONLY_FOLDER) {
             mem::AddFolder(stale);
         } else {
             mem::AddFile(stale, "left by an earlier run");
         }
-        mem::SetReadOnly(stale, leftover == READ_ONLY_COPY || leftover == READ_ONLY_FOLDER);
+        if (leftover == READ_ONLY_COPY || leftover == READ_ONLY_FOLDER) {
+            mem::SetReadOnly(stale);
+        }
         RunRoad();
         EXPECT_EQ(mem::FileContent(report), "Bob's report") << leftover << mem::Dump();
-        if (leftover == READ_ONLY_FOLDER) {
-            EXPECT_TRUE(Children().empty());
+        if (leftover != COPY && leftover != LINK_TO_REPORT) {
+            EXPECT_TRUE(Children().empty()) << leftover;
             for (const mem::ChangeRecord& change : mem::Changes()) {
                 EXPECT_NE(change.kind, mem::ATTRIBUTES_SET) << change;
             }
