@@ -63,12 +63,14 @@ int StartSelfDelete(const char* uninstallerPath)
     // be opened for deletion on close and would stay behind.
     g_platform->SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
     // The copy is deleted by the system once this handle is closed and the
-    // copy's own process has ended. A copy that cannot be opened so is never
-    // started: it would outlive the hand-off.
+    // copy's own process has ended. A copy that cannot be opened so (a
+    // scanner holds the new file) is never started, and nothing would ever
+    // delete it: it goes now.
     HANDLE copy = g_platform->CreateFileA(copyPath, GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
                                           FILE_FLAG_DELETE_ON_CLOSE, 0);
     if (copy == INVALID_HANDLE_VALUE) {
+        g_platform->DeleteFileA(copyPath);
         return 0;
     }
 

@@ -250,14 +250,16 @@ TEST_F(SelfDeleteTest, FailedCopyStartsNothingAndLeavesTheUninstaller)
     EXPECT_LT(mem::Now(), facts::kHandoffWaitMs) << "no wait for a copy that was never started";
 }
 
-TEST_F(SelfDeleteTest, FailedLookupMakesNoCopy)
+TEST_F(SelfDeleteTest, FailedLookupOrOpenLeavesNoCopyAndStartsNothing)
 {
-    const char* lookups[] = {"GetTempPathA", "GetModuleFileNameA"};
+    // A copy that cannot be opened for deletion on close (a scanner holds
+    // it) would never be deleted: it is deleted at once, and not started.
+    const char* lookups[] = {"GetTempPathA", "GetModuleFileNameA", "CreateFileA"};
     for (const char* lookup : lookups) {
         SetUp();
         options_ = sample::InstallOptions();
         // WinMain asks for its own path first; the hand-off asks again.
-        mem::FailCall(lookup, ERROR_ACCESS_DENIED, std::string(lookup) == "GetTempPathA" ? 1 : 2);
+        mem::FailCall(lookup, ERROR_SHARING_VIOLATION, std::string(lookup) == "GetModuleFileNameA" ? 2 : 1);
         RunRoad();
         EXPECT_FALSE(mem::FileExists(Copy())) << lookup;
         EXPECT_TRUE(Children().empty()) << lookup;
