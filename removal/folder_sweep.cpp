@@ -65,9 +65,12 @@ int ListsNothingButDotEntries(const char* folderPath)
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
     }
+    // A file whose name the search best-fits to "." or ".." (fullwidth full
+    // stops) is no dot entry: only the folders of those names are.
     int onlyDots = 1;
     do {
-        onlyDots = !IsNotDotEntry(found.cFileName);
+        onlyDots = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                   !IsNotDotEntry(found.cFileName);
     } while (onlyDots && g_platform->FindNextFileA(search, &found));
     g_platform->FindClose(search);
     return onlyDots;

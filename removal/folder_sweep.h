@@ -13,5 +13,6 @@ int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* 
 // True for every name but "." and "..", compared byte for byte.
 int IsNotDotEntry(const char* name);
 
-// True when folderPath can be listed and holds nothing but "." and "..".
+// True when folderPath can be listed and holds nothing but the folders "."
+// and "..".
 int ListsNothingButDotEntries(const char* folderPath);

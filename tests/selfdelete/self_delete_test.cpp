@@ -300,19 +300,40 @@ TEST_F(SelfDeleteTest, CleanupRoleStartedByHandDeletesItsFileWithoutWaiting)
 TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmpty)
 {
     // The user's link to the product on another drive: removing it would
-    // take away whatever is still behind it.
-    const std::string link = "C:\\Program Files\\Quillmere";
-    for (bool fileLeft : {true, false}) {
+    // take away whatever is still behind it. It goes only once that lists
+    // as nothing but the folders "." and ".." (a file named U+FF0E lists as
+    // "."). One that cannot be listed stays, and so does any directory whose
+    // attributes cannot be read: it may be a link.
+    const std::string dir = "C:\\Program Files\\Quillmere";
+    const struct {
+        bool link;
+        const char* file;
+        const char* failing;
+        bool stays;
+    } rows[] = {
+        {true, "My Notes.txt", nullptr, true}, {true, nullptr, nullptr, false},
+        {true, "\xEF\xBC\x8E", nullptr, true},  {true, nullptr, "FindFirstFileA", true},
+        {false, nullptr, "GetFileAttributesA", true}, {false, nullptr, nullptr, false},
+    };
+    for (const auto& row : rows) {
         SetUp();
-        mem::AddFolder("D:\\Apps\\Quillmere");
-        if (fileLeft) {
-            mem::AddFile("D:\\Apps\\Quillmere\\My Notes.txt");
+        const std::string folder = row.link ? "D:\\Apps\\Quillmere" : dir;
+        mem::AddFolder(folder);
+        if (row.file != nullptr) {
+            mem::AddFile(folder + "\\" + row.file);
         }
-        mem::AddFolderLink(link, "D:\\Apps\\Quillmere");
-        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, link);
+        if (row.link) {
+            mem::AddFolderLink(dir, folder);
+        }
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, dir);
+        if (row.failing != nullptr) {
+            mem::FailCall(row.failing, ERROR_ACCESS_DENIED);
+        }
         RunCleanupByHand("C:\\nothing.txt");
-        EXPECT_EQ(mem::FolderExists(link), fileLeft) << mem::Dump();
-        EXPECT_EQ(mem::FileExists("D:\\Apps\\Quillmere\\My Notes.txt"), fileLeft);
+        EXPECT_EQ(mem::FolderExists(dir), row.stays) << mem::Dump();
+        if (row.file != nullptr) {
+            EXPECT_TRUE(mem::FileExists(folder + "\\" + row.file));
+        }
     }
 }
 
