@@ -68,6 +68,15 @@ int GetStartFolder(char* folder)
     return tempLength != 0 && tempLength < MAX_PATH;
 }
 
+const char* NextChar(const char* text, BOOL(WINAPI* isLeadByte)(BYTE))
+{
+    const BYTE byte = static_cast<BYTE>(*text);
+    if (byte >= 0x80 && text[1] != '\0' && isLeadByte(byte)) {
+        return text + 2;
+    }
+    return text + 1;
+}
+
 namespace {
 
 char FoldAsciiCase(char c)

@@ -24,10 +24,7 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
     if (*p == '"') {
         ++p;
         while (*p != '\0' && *p != '"') {
-            if (isLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-                ++p;
-            }
-            ++p;
+            p = NextChar(p, isLeadByte);
         }
         if (*p == '"') {
             ++p;

@@ -4,21 +4,17 @@
 #include "platform/path_buffer.h"
 #include "platform/platform.h"
 
-namespace {
-
-// The ANSI search converts a name made with the wide calls by best fit: a
-// fullwidth reverse solidus (U+FF3C) comes back as "\", a fullwidth full
-// stop (U+FF0E) as ".", so a name can read "..\..\file" and, joined to the
-// folder, name a file outside it. No real entry of a folder holds one.
-int HoldsPathSeparator(const char* name)
+int HoldsPathSeparator(const char* name, BOOL(WINAPI* isLeadByte)(BYTE))
 {
-    for (; *name != '\0'; ++name) {
+    for (; *name != '\0'; name = NextChar(name, isLeadByte)) {
         if (*name == '\\' || *name == '/' || *name == ':') {
             return 1;
         }
     }
     return 0;
 }
+
+namespace {
 
 // Starts the search of the folder's top level; INVALID_HANDLE_VALUE when it
 // cannot be listed or its pattern does not fit.
@@ -42,7 +38,8 @@ int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* 
     }
     do {
         char entryPath[MAX_PATH];
-        if (!HoldsPathSeparator(found.cFileName) && shouldDelete(found.cFileName) &&
+        if (!HoldsPathSeparator(found.cFileName, g_platform->IsDBCSLeadByte) &&
+            shouldDelete(found.cFileName) &&
             BuildPath(entryPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
             g_platform->DeleteFileA(entryPath);
         }
