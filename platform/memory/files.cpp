@@ -457,7 +457,7 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
 
 namespace {
 
-// How GetTempPathA and GetSystemDirectoryA hand a folder out: the length
+// How GetTempPathA, GetSystemDirectoryA and GetFullPathNameA hand a path out: the length
 // without the zero when it fits; else the size needed with the zero, the
 // buffer untouched.
 DWORD GiveFolder(Call& c, const std::string& folder, LPSTR buffer, DWORD size)
@@ -472,6 +472,32 @@ DWORD GiveFolder(Call& c, const std::string& folder, LPSTR buffer, DWORD size)
 }
 
 }  // namespace
+
+// Spelt out as ResolvePath resolves every path of the file calls. The model
+// fails where its paths end (a byte no name may hold, a network path, a
+// drive it does not have), where Windows would still spell the path out:
+// nothing the model can name differs.
+DWORD GetFullPathNameA_(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart)
+{
+    Call c("GetFullPathNameA", {Quote(path), Number(size)});
+    Path resolved;
+    const DWORD error = ResolvePath(path, c.me, resolved);
+    if (error != ERROR_SUCCESS) {
+        c.Error(error);
+        c.Log("0 (error " + Number(error) + ")");
+        return 0;
+    }
+    std::string text = PathText(resolved);
+    if (resolved.trailingSeparator) {
+        text += "\\";
+    }
+    const DWORD length = GiveFolder(c, text, buffer, size);
+    if (filePart != nullptr && length < size) {
+        const bool noName = resolved.parts.empty() || resolved.trailingSeparator;
+        *filePart = noName ? nullptr : buffer + text.size() - resolved.parts.back().size();
+    }
+    return length;
+}
 
 // 0 on failure.
 DWORD GetTempPathA_(DWORD size, LPSTR buffer)

@@ -305,6 +305,25 @@ TEST_F(ContractFiles, TrailingDotsAndBlanksOfPathNames)
     }
 }
 
+// A path spelt out as every file call resolves it, whether it exists or
+// not; the buffer too small gives the size needed.
+TEST_F(ContractFiles, FullPathIsSpeltOutWithoutLookingAtTheDisk)
+{
+    const std::string full = At("A\\B.exe");
+    const std::string spellings[] = {At("A\\\\B.exe"), At("A/B.exe"), At("A\\.\\B.exe"),
+                                     At("A\\x\\..\\B.exe"), At("A\\B.exe. . ")};
+    for (const std::string& path : spellings) {
+        char buffer[MAX_PATH];
+        LPSTR name = nullptr;
+        EXPECT_EQ(W().GetFullPathNameA(path.c_str(), MAX_PATH, buffer, &name), full.size()) << path;
+        EXPECT_EQ(std::string(buffer), full) << path;
+        EXPECT_EQ(std::string(name), "B.exe") << path;
+    }
+    char small[8];
+    EXPECT_EQ(W().GetFullPathNameA(full.c_str(), sizeof small, small, nullptr), full.size() + 1);
+    EXPECT_EQ(Exists("A"), NOTHING);
+}
+
 // The ANSI calls take a path of at most MAX_PATH bytes with its zero; the
 // current directory must leave room for its trailing separator.
 TEST_F(ContractFiles, PathsNear260Bytes)
