@@ -86,17 +86,11 @@ char FoldAsciiCase(char c)
 
 }  // namespace
 
-const char* SkipIgnoringAsciiCase(const char* text, const char* start)
-{
-    while (*start != '\0' && FoldAsciiCase(*start) == FoldAsciiCase(*text)) {
-        ++start;
-        ++text;
-    }
-    return *start == '\0' ? text : 0;
-}
-
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right)
 {
-    const char* rest = SkipIgnoringAsciiCase(left, right);
-    return rest != 0 && *rest == '\0';
+    while (*left != '\0' && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
+        ++left;
+        ++right;
+    }
+    return *left == '\0' && *right == '\0';
 }

@@ -40,7 +40,3 @@ const char* NextChar(const char* text, BOOL(WINAPI* isLeadByte)(BYTE));
 // Compares two whole names, the letters A to Z equal to a to z and nothing
 // else folded.
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right);
-
-// When text begins with start, compared the same way, returns what follows
-// it in text; else 0.
-const char* SkipIgnoringAsciiCase(const char* text, const char* start);
