@@ -55,20 +55,23 @@ int IsNotDotEntry(const char* name)
     return !dot && !dotDot;
 }
 
-int ListsNothingButDotEntries(const char* folderPath)
+int IsDotFolder(const WIN32_FIND_DATAA* entry)
+{
+    return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsNotDotEntry(entry->cFileName);
+}
+
+int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry))
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstEntry(folderPath, &found);
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    // A file whose name the search best-fits to "." or ".." (fullwidth full
-    // stops) is no dot entry: only the folders of those names are.
-    int onlyDots = 1;
+    int onlyAllowed = 1;
     do {
-        onlyDots = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                   !IsNotDotEntry(found.cFileName);
-    } while (onlyDots && g_platform->FindNextFileA(search, &found));
+        onlyAllowed = allowed(&found);
+    } while (onlyAllowed && g_platform->FindNextFileA(search, &found));
     g_platform->FindClose(search);
-    return onlyDots;
+    return onlyAllowed;
 }

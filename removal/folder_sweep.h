@@ -1,6 +1,6 @@
 // The one loop that lists a folder's top level and deletes entries from it,
 // shared by the program-file sweep and the emptying of the Start-menu group,
-// and the look into a folder before it is removed.
+// and the look at what a folder holds.
 #pragma once
 
 #include "platform/win_types.h"
@@ -26,6 +26,10 @@ int HoldsPathSeparator(const char* name, BOOL(WINAPI* isLeadByte)(BYTE));
 // True for every name but "." and "..", compared byte for byte.
 int IsNotDotEntry(const char* name);
 
-// True when folderPath can be listed and holds nothing but the folders "."
-// and "..".
-int ListsNothingButDotEntries(const char* folderPath);
+// True for the folders "." and ".." (a file whose name the search best-fits
+// to one of them, from fullwidth full stops, is none).
+int IsDotFolder(const WIN32_FIND_DATAA* entry);
+
+// True when folderPath can be listed and every entry at its top level is
+// one allowed accepts.
+int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry));
