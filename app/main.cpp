@@ -8,7 +8,7 @@
 
 HINSTANCE g_hInstance = 0;
 int g_removalConfirmed = 0;
-int g_installDirectoryListed = 0;
+int g_removalFinished = 0;
 
 int RunUninstall(HINSTANCE instance)
 {
@@ -19,18 +19,21 @@ int RunUninstall(HINSTANCE instance)
         return 0;
     }
     g_removalConfirmed = 1;
-    // Each step runs whatever the one before achieved, but for one thing: an
-    // install directory that could not be listed (another user's install, a
-    // setting that names no folder) still holds the product. Its entry in
-    // the list of installed programs and its uninstaller must then stay, or
-    // it could never be removed.
-    g_installDirectoryListed = RemoveProgramFiles();
-    if (g_installDirectoryListed) {
+    // Each step runs whatever the one before achieved, but for one thing: a
+    // removal that could not finish leaves the product installed. An install
+    // directory that could not be listed (another user's install, a setting
+    // that names no folder), a product file still running or read-only, one
+    // whose path is too long, a setting that names another folder than the
+    // one this program runs from: its entry in the list of installed
+    // programs and its uninstaller must then stay, so that it can be removed
+    // once the user has closed it, and the user is told so.
+    g_removalFinished = RemoveProgramFiles() && ProgramFilesAreGone();
+    if (g_removalFinished) {
         RemoveUninstallEntry();
     }
     RemoveShortcuts();
-    g_platform->DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_REMOVE_COMPLETED), 0,
-                                CompletedDlgProc, 0);
+    const int completion = g_removalFinished ? IDD_REMOVE_COMPLETED : IDD_REMOVE_UNFINISHED;
+    g_platform->DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(completion), 0, CompletedDlgProc, 0);
     return 1;
 }
 
@@ -44,8 +47,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
     }
 
     g_removalConfirmed = 0;
-    g_installDirectoryListed = 0;
-    if (RunUninstall(instance) != 0 && g_removalConfirmed != 0 && g_installDirectoryListed != 0) {
+    g_removalFinished = 0;
+    if (RunUninstall(instance) != 0 && g_removalConfirmed != 0 && g_removalFinished != 0) {
         char ownPath[MAX_PATH];
         DWORD length = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
         if (length != 0 && length < MAX_PATH) {

@@ -7,9 +7,10 @@
 extern HINSTANCE g_hInstance;
 // Set once the user has confirmed, before the first removal step.
 extern int g_removalConfirmed;
-// Set when the program-file step could list the install directory: only
-// then do the uninstall entry and the uninstaller itself go.
-extern int g_installDirectoryListed;
+// Set when the removal finished: the install directory could be listed and
+// no product file is left. Only then do the uninstall entry and the
+// uninstaller itself go.
+extern int g_removalFinished;
 
 // Asks for confirmation, runs the three removal steps and shows the
 // completion dialog. Returns 1 when the user confirmed and the removal ran,

@@ -72,6 +72,10 @@ int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* ent
     do {
         onlyAllowed = allowed(&found);
     } while (onlyAllowed && g_platform->FindNextFileA(search, &found));
+    // A search that fails before its last entry has not shown them all.
+    if (onlyAllowed && g_platform->GetLastError() != ERROR_NO_MORE_FILES) {
+        onlyAllowed = 0;
+    }
     g_platform->FindClose(search);
     return onlyAllowed;
 }

@@ -30,6 +30,6 @@ int IsNotDotEntry(const char* name);
 // to one of them, from fullwidth full stops, is none).
 int IsDotFolder(const WIN32_FIND_DATAA* entry);
 
-// True when folderPath can be listed and every entry at its top level is
-// one allowed accepts.
+// True when folderPath can be listed to its end and every entry at its top
+// level is one allowed accepts.
 int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry));

@@ -19,6 +19,12 @@ void ReadInstallDirectory(char* installDir);
 // listed, 1 otherwise.
 int RemoveProgramFiles(void);
 
+// True when the program files are gone: the install directory can be
+// listed, and neither it nor the folder the running uninstaller is in holds
+// a file of the product's list any more. A folder that cannot be listed or
+// an unknown path counts as not gone.
+int ProgramFilesAreGone(void);
+
 // Deletes the product's key from the list of installed programs. Returns 1
 // when the key was deleted.
 int RemoveUninstallEntry(void);

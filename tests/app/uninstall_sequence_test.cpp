@@ -2,7 +2,9 @@
 // program, on a machine with the product installed.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/memory_platform.h"
@@ -171,24 +173,42 @@ TEST_F(UninstallSequenceTest, UnquotedOwnPathAsksFirstButAnUnquotedNameWithMoreI
     EXPECT_TRUE(mem::FileExists(path));
 }
 
-TEST_F(UninstallSequenceTest, UnlistableInstallDirectoryKeepsTheEntryAndTheUninstaller)
+TEST_F(UninstallSequenceTest, RemovalThatCannotFinishKeepsTheEntryAndTheUninstallerAndSaysSo)
 {
     // Another user's install (no value), a relative value, a folder that is
-    // gone, a value ending in a blank: the product stays, and so must the
-    // means to remove it. The shortcuts go and both dialogs show all the same.
-    const std::string values[] = {"", "Quillmere", "C:\\Gone", options_.installDir + " "};
-    for (const std::string& value : values) {
+    // gone, a value ending in a blank, one naming another folder than the
+    // uninstaller's; a product file still running, a read-only one, one whose
+    // path is too long; a listing cut short. The product stays, and so must
+    // the means to remove it once the user has closed it; the completion
+    // says so. The shortcuts go all the same.
+    const std::string dir = options_.installDir;
+    const std::string longDir = "C:\\" + std::string(237, 'q');  // 240 bytes
+    const auto value = [](const std::string& text) {
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, text);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> rows = {
+        {"no value", [] {}},
+        {"relative", [&] { value("Quillmere"); }},
+        {"gone", [&] { value("C:\\Gone"); }},
+        {"blank after", [&] { value(dir + " "); }},
+        {"stale", [&] { mem::AddFolder("C:\\Old"); value("C:\\Old"); }},
+        {"running", [&] { value(dir); mem::SetInUse(dir + "\\Quillmere.exe"); }},
+        {"read-only", [&] { value(dir); mem::SetReadOnly(dir + "\\Quillmere.hlp"); }},
+        {"too long", [&] { value(longDir); }},
+        {"cut short", [&] { value(dir); mem::FailCall("FindNextFileA", ERROR_NOT_ENOUGH_MEMORY, 11); }},
+    };
+    for (const auto& row : rows) {
         options_.settingsKey = false;
+        options_.installDir = row.first == "too long" ? longDir : dir;
         SetUp();
-        if (!value.empty()) {
-            mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, value);
-        }
+        row.second();
         Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
-        EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey)) << value;
-        EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_))) << value;
-        EXPECT_EQ(mem::Processes().size(), 2u) << "no copy started for " << value;
-        EXPECT_FALSE(mem::FolderExists(options_.programs + "\\Quillmere")) << value;
-        EXPECT_EQ(mem::DialogsShown().size(), 2u) << value;
+        EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey)) << row.first;
+        EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_))) << row.first;
+        EXPECT_EQ(mem::Processes().size(), 2u) << "no copy started for " << row.first;
+        EXPECT_FALSE(mem::FolderExists(options_.programs + "\\Quillmere")) << row.first;
+        ASSERT_EQ(mem::DialogsShown().size(), 2u) << row.first;
+        EXPECT_EQ(mem::DialogsShown()[1].resourceId, IDD_REMOVE_UNFINISHED) << row.first;
     }
 }
 

@@ -465,8 +465,9 @@ void GenerateInstallContents(Random& r, Machine& m)
         if (!r.Percent(presence)) {
             continue;
         }
-        const bool ro = r.Percent(7);
-        const bool used = !ro && r.Percent(7);
+        // Rare: one such file keeps the removal from finishing.
+        const bool ro = r.Percent(3);
+        const bool used = !ro && r.Percent(3);
         readOnly += ro;
         inUse += used;
         m.tree.AddFile(dir + "\\" + (mixedCase ? RandomCase(r, listed) : std::string(listed)),

@@ -418,6 +418,7 @@ Legitimate LegitimateTargets(const Machine& m);
 struct Expected {
     bool declined = false;  // then nothing at all changes
     bool handOff = false;   // the cleanup role runs
+    bool finished = false;  // no product file is left: the completion says so
     std::set<std::string> files;    // keys of files that must be gone
     std::set<std::string> folders;  // keys of folders that must be gone
     bool key = false;               // the uninstall key must be gone

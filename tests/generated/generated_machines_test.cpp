@@ -266,7 +266,9 @@ TEST_F(GeneratedMachinesTest, RemoveOnlyTheProductAndAllOfItThatCanGo)
                 << "no machine had " << p;
         }
         EXPECT_GT(whole, count / 4) << "too few machines judged for completeness";
-        EXPECT_GT(handOffs, count / 4) << "too few machines handed off";
+        // Fewer than a quarter: a removal that cannot finish (a product file
+        // held, a setting naming another folder) hands off no longer.
+        EXPECT_GT(handOffs, count / 8) << "too few machines handed off";
         EXPECT_GT(removing, count / 2) << "too few machines changed anything";
     }
 }

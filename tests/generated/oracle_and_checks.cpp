@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/generated/generated_machines.h"
+#include "ui/resource.h"
 
 namespace generated {
 
@@ -62,6 +63,18 @@ std::vector<const Item*> SweepableFiles(const Tree& tree, const WinPath& folder,
         }
     }
     return files;
+}
+
+// Whether a file of the product's list is left at the top of a folder once
+// these keys are gone (a folder of such a name is none).
+bool ProgramFileLeft(const Tree& tree, const WinPath& folder, const std::set<std::string>& gone)
+{
+    for (const Item* child : tree.Children(folder)) {
+        if (!child->folder && IsListedName(NameText(child->path)) && gone.count(child->key) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Whether a folder is empty once these keys are gone.
@@ -161,12 +174,18 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
             expected.files.insert(file->key);
         }
     }
-    // Unless the install directory could be listed, the product is still
-    // there: its entry and its uninstaller stay.
+    // Unless the install directory could be listed and no product file is
+    // left there or beside the uninstaller, the product is still there: its
+    // entry and its uninstaller stay.
     const bool listed = legit.hasInstallDir && fullPath && tree.IsFolder(legit.installDir) &&
                         text.size() + 4 <= kMaxPath - 1;
+    const WinPath ownFolder = legit.uninstaller.Parent();
+    expected.finished = listed && !ProgramFileLeft(tree, legit.installDir, expected.files) &&
+                        m.uninstaller.size() <= kMaxPath - 1 && tree.IsFolder(ownFolder) &&
+                        !ProgramFileLeft(tree, ownFolder, expected.files);
 
-    expected.key = listed && m.uninstallKey && !m.uninstallKeyProtected && !m.uninstallKeySubkey;
+    expected.key = expected.finished && m.uninstallKey && !m.uninstallKeyProtected &&
+                   !m.uninstallKeySubkey;
 
     if (FolderLookupWorks(tree, m.desktop, m.desktopState)) {
         const std::string shortcut = m.desktop + "\\" + facts::kDesktopShortcut;
@@ -196,7 +215,7 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     // copy from being made.
     const std::string copy = m.tempPath + facts::kTempCopyName;
     const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
-    expected.handOff = listed && m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
+    expected.handOff = expected.finished && !m.tempPath.empty() &&
                        copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&
                        (stale == nullptr || (!stale->folder && !stale->inUse && !stale->readOnly));
     if (!expected.handOff) {
@@ -225,11 +244,23 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
     for (const mem::ProcessRecord& process : mem::Processes()) {
         cwdOf[process.id] = Resolve(process.currentDirectory);
     }
+    // A product file left, or a folder of them not listed, in the install
+    // directory or the uninstaller's folder: the removal does not finish,
+    // and the entry and the uninstaller stay, and no copy is made.
+    auto excuseUnfinished = [&](const WinPath& folder) {
+        if ((legit.hasInstallDir && folder == legit.installDir) ||
+            folder == legit.uninstaller.Parent()) {
+            excuses.key = true;
+            excuses.keys.insert(legit.uninstaller.Key());
+            excuses.keys.insert(legit.tempCopy.Key());
+        }
+    };
     auto excuseFolder = [&](const WinPath& folder) {
         excuses.keys.insert(folder.Key());
         for (const Item* child : m.tree.Children(folder)) {
             excuses.keys.insert(child->key);
         }
+        excuseUnfinished(folder);
     };
     for (const mem::CallRecord& call : log) {
         if (!call.injected) {
@@ -246,18 +277,13 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
             const WinPath path = Resolve(Unquote(call.args[0]), cwdOf[call.processId]);
             excuses.keys.insert(path.Key());
             excuses.keys.insert(path.Parent().Key());
+            if (!path.IsRoot() && IsListedName(path.Name())) {
+                excuseUnfinished(path.Parent());
+            }
         } else if (op == "RemoveDirectoryA") {
             excuses.keys.insert(Resolve(Unquote(call.args[0]), cwdOf[call.processId]).Key());
         } else if (op == "FindFirstFileA") {
-            const WinPath folder = PatternFolder(Unquote(call.args[0]), cwdOf[call.processId]);
-            excuseFolder(folder);
-            // Unlisted, the install directory keeps the entry and the
-            // uninstaller, and no copy is made.
-            if (legit.hasInstallDir && folder == legit.installDir) {
-                excuses.key = true;
-                excuses.keys.insert(legit.uninstaller.Key());
-                excuses.keys.insert(legit.tempCopy.Key());
-            }
+            excuseFolder(PatternFolder(Unquote(call.args[0]), cwdOf[call.processId]));
         } else if (op == "FindNextFileA") {
             // The search that handle (the first argument) belongs to.
             const std::string& handle = call.args[0];
@@ -359,6 +385,12 @@ Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
     }
     if (expected.key && !excuses.key && mem::KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) {
         problems.push_back("incomplete: the uninstall key is still there");
+    }
+    // The completion dialog says whether the removal finished.
+    const std::vector<mem::DialogRecord> shown = mem::DialogsShown();
+    const int completion = expected.finished ? IDD_REMOVE_COMPLETED : IDD_REMOVE_UNFINISHED;
+    if (!excuses.any && (shown.size() != 2 || shown[1].resourceId != completion)) {
+        problems.push_back("wrong completion dialog: expected " + std::to_string(completion));
     }
     return excuses.any ? JUDGED_EXCUSED : JUDGED_WHOLE;
 }

@@ -64,6 +64,7 @@ const char kConfirmQuestion[] =
     "Are you sure you want to completely remove Quillmere and all of its components?";
 const char kCompletedCaption[] = "Uninstall Completed";
 const char kCompletedNotice[] = "Quillmere has been successfully removed from your system!";
+const char kUnfinishedNotice[] = "Quillmere could not be removed completely. Close it and try again.";
 const char kCompletedQuestion[] = "Would you like to tell us why did you uninstall Quillmere?";
 
 }  // namespace facts

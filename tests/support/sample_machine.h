@@ -15,7 +15,7 @@ namespace sample {
 // runs the uninstaller's start-up (once RegisterUninstallerProgram is done).
 extern const char UNINSTALLER_IMAGE[];
 
-// The two dialog templates of Uninstall.exe, controls in template (= tab)
+// The dialog templates of Uninstall.exe, controls in template (= tab)
 // order.
 void RegisterUninstallerDialogs();
 // Files holding UNINSTALLER_IMAGE run ProgramStart when started.
