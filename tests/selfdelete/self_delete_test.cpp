@@ -215,12 +215,31 @@ TEST_F(SelfDeleteTest, UninstallerLockedAWhileAfterItsEndIsDeletedWithinTwoSecon
 {
     // Windows may hold an ended program's file a moment (its teardown, a
     // scanner): the delete is tried again every 100 ms for 2 s, no longer.
-    for (DWORD locked : {1500u, 2500u}) {
+    for (DWORD locked : {1500u, 2000u, 2001u, 2500u}) {
         SetUp();
         mem::LockImagesAfterEnd(locked);
         RunRoad();
         EXPECT_EQ(mem::FileExists(Uninstaller()), locked > 2000) << locked << mem::Dump();
         EXPECT_FALSE(mem::FileExists(Copy()));
+    }
+}
+
+TEST_F(SelfDeleteTest, OnlyADeleteRefusedAsLockedIsTriedAgain)
+{
+    // Denied or not shared: the file may be locked a moment longer. Any
+    // other error (a file that is not there) would only cost the wait.
+    const struct {
+        DWORD error;
+        bool retried;
+    } rows[] = {{ERROR_ACCESS_DENIED, true}, {ERROR_SHARING_VIOLATION, true},
+                {ERROR_FILE_NOT_FOUND, false}, {ERROR_PATH_NOT_FOUND, false}};
+    for (const auto& row : rows) {
+        SetUp();
+        mem::AddFile("C:\\Data\\Uninstall.exe");
+        mem::FailCall("DeleteFileA", row.error);
+        RunCleanupByHand("C:\\Data\\Uninstall.exe");
+        EXPECT_EQ(mem::FileExists("C:\\Data\\Uninstall.exe"), !row.retried) << row.error;
+        EXPECT_EQ(mem::Now(), row.retried ? 100u : 0u) << row.error;
     }
 }
 
