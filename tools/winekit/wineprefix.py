@@ -19,7 +19,7 @@ from .processes import prefix_processes
 from .registry import parse_wine_registry
 from .snapshots import Snapshot, _volatile, take_files
 from .target import target
-from .xdisplay import start_xvfb, stop
+from .xserver import start_xvfb, stop
 
 # The helper programs, compiled for the target at the start of a run, and
 # whether each is a GUI program.
