@@ -47,12 +47,14 @@ class RemovalOnSampleInstall(WineTestCase):
             self.prefix.write_file(path, "not the uninstaller's")
         self.before = self.prefix.snapshot()
 
-    def remove(self):
+    def remove(self, notice=facts.UNFINISHED_NOTICE):
         """The whole road: "Yes", "&No" in the dialog of a removal that
-        could not finish, and whatever runs ended."""
+        could not finish (notice None: whichever), and whatever runs
+        ended."""
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
         completed = confirm_removal(self.prefix)
-        completed.control(facts.UNFINISHED_NOTICE)
+        if notice:
+            completed.control(notice)
         completed.click("&No")
         self.assertEqual(run.exit_code(), 0)
         self.assertEnded([UNINSTALLER_NAME, TEMP_COPY_NAME], 10)
@@ -109,6 +111,19 @@ class RemovalOnSampleInstall(WineTestCase):
         planted.write_text("planted")
         self.remove()
         self.assertTrue(self.prefix.exists("C:\\victim.txt"), "a file outside the group went")
+
+    def test_DoubleByteNameGoesWithTheGroup(self):
+        # In code page 932 the trail byte of 表 is 0x5C, "\": read byte by
+        # byte, the name would hold a separator, and stay with its group.
+        self.prefix.use_locale("ja_JP.UTF-8")
+        group = self.sample.program_group
+        (self.prefix.unix(group) / "表示.lnk").write_text("shortcut")
+        listing = self.prefix.root / "listing.txt"
+        self.prefix.run('cmd /c dir /b "%s" > "%s"' % (group, self.prefix.windows_path(listing)))
+        self.assertIn(b"\x95\\\x8e\xa6.lnk", listing.read_bytes().split(b"\r\n"),
+                      "Wine lists the name in another code page than 932")
+        self.remove(notice=None)
+        self.assertFalse(self.prefix.exists(group), "the group stayed")
 
     def test_AnsweringNoChangesNothing(self):
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
