@@ -56,8 +56,9 @@ void AddFolder(const std::string& path);
 // character it best fits, as Windows does ("\xEF\xBC\xBC" as "\\").
 void AddFile(const std::string& path, const std::string& content = std::string());
 void SetReadOnly(const std::string& path, bool readOnly = true);
-// Another program holds the file open without sharing delete: DeleteFileA
-// fails with ERROR_SHARING_VIOLATION and CopyFileA cannot overwrite it.
+// Another program holds the file open for reading, sharing reading and
+// writing but not deletion: DeleteFileA fails with ERROR_SHARING_VIOLATION,
+// while CopyFileA may overwrite it.
 void SetInUse(const std::string& path, bool inUse = true);
 
 // --- Seeding: registry ------------------------------------------------------------
@@ -108,10 +109,17 @@ void SetSystemFolder(const std::string& path);
 // FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA removes the link itself,
 // never the target, whatever the target holds.
 void AddFolderLink(const std::string& link, const std::string& target);
-// Makes link a symbolic (or hard) link to the existing file target:
-// CopyFileA onto it writes into target; DeleteFileA removes the link alone;
-// GetFileAttributesA on it shows FILE_ATTRIBUTE_REPARSE_POINT.
+// Makes link a symbolic link to the existing file target: CopyFileA onto it
+// writes into target; DeleteFileA removes the link alone; GetFileAttributesA
+// on it shows FILE_ATTRIBUTE_REPARSE_POINT.
 void AddFileLink(const std::string& link, const std::string& target);
+// Makes link a hard link to the existing file target: a second name of the
+// same file, whose bytes, read-only bit and the programs holding it open
+// both names share. Nothing tells it from a file of its own (no reparse
+// point). CopyFileA onto it and SetFileAttributesA on it change target;
+// DeleteFileA removes the name alone, and is refused as target's delete
+// would be (read-only, held open). Seed no other change through it.
+void AddHardLink(const std::string& link, const std::string& target);
 
 // --- Programs and processes ---------------------------------------------------
 

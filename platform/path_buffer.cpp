@@ -68,6 +68,15 @@ int GetStartFolder(char* folder)
     return tempLength != 0 && tempLength < MAX_PATH;
 }
 
+const char* NextChar(const char* text, BOOL(WINAPI* isLeadByte)(BYTE))
+{
+    const BYTE byte = static_cast<BYTE>(*text);
+    if (byte >= 0x80 && text[1] != '\0' && isLeadByte(byte)) {
+        return text + 2;
+    }
+    return text + 1;
+}
+
 namespace {
 
 char FoldAsciiCase(char c)
@@ -77,17 +86,11 @@ char FoldAsciiCase(char c)
 
 }  // namespace
 
-const char* SkipIgnoringAsciiCase(const char* text, const char* start)
-{
-    while (*start != '\0' && FoldAsciiCase(*start) == FoldAsciiCase(*text)) {
-        ++start;
-        ++text;
-    }
-    return *start == '\0' ? text : 0;
-}
-
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right)
 {
-    const char* rest = SkipIgnoringAsciiCase(left, right);
-    return rest != 0 && *rest == '\0';
+    while (*left != '\0' && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
+        ++left;
+        ++right;
+    }
+    return *left == '\0' && *right == '\0';
 }

@@ -31,10 +31,12 @@ int IsFullPath(const char* path);
 // got whole.
 int GetStartFolder(char* folder);
 
+// The character after the one text points at: a lead byte of a double-byte
+// character of the ANSI code page (as isLeadByte tells) takes its trail byte
+// along, unless that is the terminating zero. No code page has a lead byte
+// below 0x80, so isLeadByte is only asked about bytes from 0x80 up.
+const char* NextChar(const char* text, BOOL(WINAPI* isLeadByte)(BYTE));
+
 // Compares two whole names, the letters A to Z equal to a to z and nothing
 // else folded.
 int NamesEqualIgnoringAsciiCase(const char* left, const char* right);
-
-// When text begins with start, compared the same way, returns what follows
-// it in text; else 0.
-const char* SkipIgnoringAsciiCase(const char* text, const char* start);

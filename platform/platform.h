@@ -101,6 +101,14 @@
     /* Replaces the attributes of a file; FILE_ATTRIBUTE_NORMAL clears them \
        all, read-only among them. */ \
     X(BOOL, SetFileAttributesA, (LPCSTR path, DWORD attributes), (path, attributes)) \
+    /* The full path a path names, resolved against the current directory as \
+       every file call resolves it, without looking at the disk: "/" taken \
+       as "\\", repeated separators once, "." and ".." applied, the last \
+       name's trailing dots and blanks dropped. Returns its length, or the \
+       size needed (terminating zero included) when the buffer is too small, \
+       or 0 on failure; *filePart (if asked) points at the last name. */ \
+    X(DWORD, GetFullPathNameA, (LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart), \
+      (path, size, buffer, filePart)) \
     /* Makes an existing folder the process's current directory, which \
        programs it starts inherit; a folder some process has as its current \
        directory cannot be removed. */ \

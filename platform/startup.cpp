@@ -24,10 +24,7 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
     if (*p == '"') {
         ++p;
         while (*p != '\0' && *p != '"') {
-            if (isLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-                ++p;
-            }
-            ++p;
+            p = NextChar(p, isLeadByte);
         }
         if (*p == '"') {
             ++p;
@@ -41,18 +38,34 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
 }
 
 const char* CommandTail(const char* commandLine, const char* ownPath,
-                        BOOL(WINAPI* isLeadByte)(BYTE))
+                        BOOL(WINAPI* isLeadByte)(BYTE),
+                        DWORD(WINAPI* fullPath)(LPCSTR, DWORD, LPSTR, LPSTR*))
 {
     const char* tail = SkipProgramName(commandLine, isLeadByte);
     if (commandLine[0] == '"' || *tail == '\0' || ownPath[0] == '\0') {
         return tail;
     }
-    const char* rest = SkipIgnoringAsciiCase(commandLine, ownPath);
-    if (rest == 0) {
+    const char* lineEnd = commandLine + StringLength(commandLine);
+    const char* end = lineEnd;
+    while (end > commandLine && static_cast<unsigned char>(end[-1]) <= LAST_BLANK_OR_CONTROL) {
+        --end;
+    }
+    // A line too long for a path cannot be this program's.
+    const unsigned length = static_cast<unsigned>(end - commandLine);
+    if (length >= MAX_PATH) {
         return tail;
     }
-    rest = SkipBlanks(rest);
-    return *rest == '\0' ? rest : tail;
+    char line[MAX_PATH];
+    for (unsigned i = 0; i < length; ++i) {
+        line[i] = commandLine[i];
+    }
+    line[length] = '\0';
+    char full[MAX_PATH];
+    const DWORD fullLength = fullPath(line, MAX_PATH, full, 0);
+    if (fullLength == 0 || fullLength >= MAX_PATH || !NamesEqualIgnoringAsciiCase(full, ownPath)) {
+        return tail;
+    }
+    return lineEnd;
 }
 
 int ProgramStart(void)
@@ -72,6 +85,7 @@ int ProgramStart(void)
             ownPath[0] = '\0';
         }
     }
-    const char* tail = CommandTail(line, ownPath, g_platform->IsDBCSLeadByte);
+    const char* tail =
+        CommandTail(line, ownPath, g_platform->IsDBCSLeadByte, g_platform->GetFullPathNameA);
     return WinMain(instance, 0, const_cast<LPSTR>(tail), SW_SHOWDEFAULT);
 }

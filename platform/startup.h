@@ -16,12 +16,16 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
 // The command tail WinMain gets: what SkipProgramName leaves, but for one
 // line. The list of installed programs starts an UninstallString as it is
 // written, often unquoted ("C:\Program Files\Quillmere\Uninstall.exe"), and
-// the blank would make the rest of the path a tail. A line that does not
-// begin with a quote and is exactly ownPath (this program's full path,
-// compared without regard to ASCII case), followed by nothing but blanks
-// and control bytes, has an empty tail. ownPath is empty when unknown.
+// the blank would make the rest of the path a tail. Windows hands the line
+// on unchanged, however the installer spelt the path ("C:/Program
+// Files/...", "...\\Uninstall.exe"), while ownPath (this program's full
+// path) is normalised. So a line that does not begin with a quote and, its
+// trailing blanks and control bytes removed, is ownPath once fullPath
+// (GetFullPathNameA) has spelt it out, compared without regard to ASCII
+// case, has an empty tail. ownPath is empty when unknown.
 const char* CommandTail(const char* commandLine, const char* ownPath,
-                        BOOL(WINAPI* isLeadByte)(BYTE));
+                        BOOL(WINAPI* isLeadByte)(BYTE),
+                        DWORD(WINAPI* fullPath)(LPCSTR, DWORD, LPSTR, LPSTR*));
 
 // Everything the entry point does but ending the process: restricts the DLL
 // search, derives the tail of this process's command line and runs WinMain.

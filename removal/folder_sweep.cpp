@@ -4,21 +4,17 @@
 #include "platform/path_buffer.h"
 #include "platform/platform.h"
 
-namespace {
-
-// The ANSI search converts a name made with the wide calls by best fit: a
-// fullwidth reverse solidus (U+FF3C) comes back as "\", a fullwidth full
-// stop (U+FF0E) as ".", so a name can read "..\..\file" and, joined to the
-// folder, name a file outside it. No real entry of a folder holds one.
-int HoldsPathSeparator(const char* name)
+int HoldsPathSeparator(const char* name, BOOL(WINAPI* isLeadByte)(BYTE))
 {
-    for (; *name != '\0'; ++name) {
+    for (; *name != '\0'; name = NextChar(name, isLeadByte)) {
         if (*name == '\\' || *name == '/' || *name == ':') {
             return 1;
         }
     }
     return 0;
 }
+
+namespace {
 
 // Starts the search of the folder's top level; INVALID_HANDLE_VALUE when it
 // cannot be listed or its pattern does not fit.
@@ -42,7 +38,8 @@ int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* 
     }
     do {
         char entryPath[MAX_PATH];
-        if (!HoldsPathSeparator(found.cFileName) && shouldDelete(found.cFileName) &&
+        if (!HoldsPathSeparator(found.cFileName, g_platform->IsDBCSLeadByte) &&
+            shouldDelete(found.cFileName) &&
             BuildPath(entryPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
             g_platform->DeleteFileA(entryPath);
         }
@@ -58,17 +55,23 @@ int IsNotDotEntry(const char* name)
     return !dot && !dotDot;
 }
 
-int ListsNothingButDotEntries(const char* folderPath)
+int IsDotFolder(const WIN32_FIND_DATAA* entry)
+{
+    return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsNotDotEntry(entry->cFileName);
+}
+
+int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry))
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstEntry(folderPath, &found);
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    int onlyDots = 1;
+    int onlyAllowed = 1;
     do {
-        onlyDots = !IsNotDotEntry(found.cFileName);
-    } while (onlyDots && g_platform->FindNextFileA(search, &found));
+        onlyAllowed = allowed(&found);
+    } while (onlyAllowed && g_platform->FindNextFileA(search, &found));
     g_platform->FindClose(search);
-    return onlyDots;
+    return onlyAllowed;
 }

@@ -49,15 +49,12 @@ int StartSelfDelete(const char* uninstallerPath)
     // to a user's file, which a copy over it would overwrite; in a temp
     // folder shared by all users (SYSTEM's), another user's file. Only a
     // file this run creates may be started. So the name is cleared first
-    // (deleting a link removes the link, never its target; a read-only
-    // leftover of an earlier run is made writable for it, a link or a folder
-    // never is; a failed lookup gives INVALID_FILE_ATTRIBUTES, which has the
-    // folder bit), and the copy made only where nothing stands.
-    const DWORD leftover = g_platform->GetFileAttributesA(copyPath);
-    if ((leftover & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
-                     FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
-        g_platform->SetFileAttributesA(copyPath, leftover & ~FILE_ATTRIBUTE_READONLY);
-    }
+    // (deleting a link removes the link, never its target), and the copy
+    // made only where nothing stands. A leftover is never changed, only
+    // deleted: a hard link shares its attributes with the file it names, so
+    // making it writable would make the user's file writable. One that
+    // cannot be deleted (read-only, held open) makes the copy fail, and
+    // nothing starts.
     g_platform->DeleteFileA(copyPath);
     if (!g_platform->CopyFileA(ownPath, copyPath, TRUE)) {
         return 0;
@@ -66,12 +63,14 @@ int StartSelfDelete(const char* uninstallerPath)
     // be opened for deletion on close and would stay behind.
     g_platform->SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
     // The copy is deleted by the system once this handle is closed and the
-    // copy's own process has ended. A copy that cannot be opened so is never
-    // started: it would outlive the hand-off.
+    // copy's own process has ended. A copy that cannot be opened so (a
+    // scanner holds the new file) is never started, and nothing would ever
+    // delete it: it goes now.
     HANDLE copy = g_platform->CreateFileA(copyPath, GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
                                           FILE_FLAG_DELETE_ON_CLOSE, 0);
     if (copy == INVALID_HANDLE_VALUE) {
+        g_platform->DeleteFileA(copyPath);
         return 0;
     }
 
@@ -127,7 +126,7 @@ int FinishSelfDelete(const char* uninstallerPath)
     // it. One whose attributes cannot be read may be one: it stays.
     const DWORD attributes = g_platform->GetFileAttributesA(installDir);
     if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !ListsNothingButDotEntries(installDir))) {
+        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !ListsOnly(installDir, IsDotFolder))) {
         return 0;
     }
     // Goes only if nothing but the program's files were in it.

@@ -184,13 +184,15 @@ BOOL DeleteFileA_(LPCSTR path)
     if (error != ERROR_SUCCESS) {
         return c.Finish(FALSE, error);
     }
-    if (node->dir || node->deletePending) {
+    // A hard link's name goes alone, but is refused as its file would be.
+    const Node* file = FileOf(node.get());
+    if (node->dir || node->deletePending || file->deletePending) {
         return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
-    if (!SharingAllows(node.get(), kD, kR | kW | kD)) {
+    if (!SharingAllows(file, kD, kR | kW | kD)) {
         return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
     }
-    if (node->readOnly || node->imageRefs > 0 || M().clock < node->lockedUntil) {
+    if (file->readOnly || file->imageRefs > 0 || M().clock < file->lockedUntil) {
         return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     node->deletePending = true;
@@ -234,9 +236,10 @@ BOOL SetFileAttributesA_(LPCSTR path, DWORD attributes)
         return c.Finish(FALSE, ERROR_ACCESS_DENIED);
     }
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (node->readOnly != readOnly) {
-        node->readOnly = readOnly;
-        Change(c.me->id, mem::ATTRIBUTES_SET, NodeText(node.get()));
+    Node* file = FileOf(node.get());
+    if (file->readOnly != readOnly) {
+        file->readOnly = readOnly;
+        Change(c.me->id, mem::ATTRIBUTES_SET, NodeText(file));
     }
     return c.Finish(TRUE, 0);
 }
@@ -341,8 +344,11 @@ BOOL CopyFileA_(LPCSTR existing, LPCSTR target, BOOL failIfExists)
         if (existingTarget->deletePending || existingTarget->readOnly) {
             return c.Finish(FALSE, ERROR_ACCESS_DENIED);
         }
-        // The target is opened for writing and shares nothing.
-        if (!SharingAllows(existingTarget.get(), kW | kD, 0)) {
+        // The target is opened for writing, sharing reading and writing (and
+        // for deletion too where that is shared, which changes nothing
+        // here): a program that holds it and shares writing does not keep
+        // it from being overwritten, only from being deleted.
+        if (!SharingAllows(existingTarget.get(), kW, kR | kW)) {
             return c.Finish(FALSE, ERROR_SHARING_VIOLATION);
         }
         existingTarget->content = source->content;
@@ -384,6 +390,9 @@ HANDLE CreateFileA_(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     DWORD error = LookupText(path, c.me, node);
     if (error != ERROR_SUCCESS) {
         return fail(error);
+    }
+    if (node->hardLink) {
+        node = node->linkTarget;
     }
     bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
     DWORD bits = AccessBits(access) | (deleteOnClose ? kD : 0);
@@ -448,7 +457,7 @@ BOOL SHGetSpecialFolderPathA_(HWND owner, LPSTR path, int csidl, BOOL create)
 
 namespace {
 
-// How GetTempPathA and GetSystemDirectoryA hand a folder out: the length
+// How GetTempPathA, GetSystemDirectoryA and GetFullPathNameA hand a path out: the length
 // without the zero when it fits; else the size needed with the zero, the
 // buffer untouched.
 DWORD GiveFolder(Call& c, const std::string& folder, LPSTR buffer, DWORD size)
@@ -463,6 +472,32 @@ DWORD GiveFolder(Call& c, const std::string& folder, LPSTR buffer, DWORD size)
 }
 
 }  // namespace
+
+// Spelt out as ResolvePath resolves every path of the file calls. The model
+// fails where its paths end (a byte no name may hold, a network path, a
+// drive it does not have), where Windows would still spell the path out:
+// nothing the model can name differs.
+DWORD GetFullPathNameA_(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart)
+{
+    Call c("GetFullPathNameA", {Quote(path), Number(size)});
+    Path resolved;
+    const DWORD error = ResolvePath(path, c.me, resolved);
+    if (error != ERROR_SUCCESS) {
+        c.Error(error);
+        c.Log("0 (error " + Number(error) + ")");
+        return 0;
+    }
+    std::string text = PathText(resolved);
+    if (resolved.trailingSeparator) {
+        text += "\\";
+    }
+    const DWORD length = GiveFolder(c, text, buffer, size);
+    if (filePart != nullptr && length < size) {
+        const bool noName = resolved.parts.empty() || resolved.trailingSeparator;
+        *filePart = noName ? nullptr : buffer + text.size() - resolved.parts.back().size();
+    }
+    return length;
+}
 
 // 0 on failure.
 DWORD GetTempPathA_(DWORD size, LPSTR buffer)

@@ -92,6 +92,9 @@ struct Node {
     // A symbolic link or a junction: paths through a folder link lead into
     // this folder, which holds its children; a file link leads to this file.
     NodePtr linkTarget;
+    // A file link that is a hard link: a second name of linkTarget's file,
+    // whose bytes, attributes and open handles it shares (FileOf).
+    bool hardLink = false;
     Node* parent = nullptr;
     std::map<std::string, NodePtr> children;
     std::vector<KObject*> opens;   // file handles open on it
@@ -305,6 +308,10 @@ NodePtr ChildPtr(Node* folder, const std::string& name);
 // The folder a path through node leads into: node itself, or the target of
 // a link, or nullptr when the target is gone.
 Node* Through(Node* node);
+// The file a name stands for: the node itself, or for a hard link the file
+// it is a second name of.
+Node* FileOf(Node* node);
+const Node* FileOf(const Node* node);
 // The attributes GetFileAttributesA and a listing show for a node.
 DWORD Attributes(const Node* node);
 // The folder holding the path's last name (the root for a root path),

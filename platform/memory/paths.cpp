@@ -145,11 +145,12 @@ NodePtr ChildPtr(Node* folder, const std::string& name)
     return it == folder->children.end() ? NodePtr() : it->second;
 }
 
-// A link whose target has been removed leads nowhere, as on Windows.
+// A link whose target has been removed leads nowhere, as on Windows; a hard
+// link's file lives on under it.
 Node* Through(Node* node)
 {
-    if (node == nullptr || !node->linkTarget) {
-        return node;
+    if (node == nullptr || !node->linkTarget || node->hardLink) {
+        return node == nullptr ? nullptr : FileOf(node);
     }
     Node* target = node->linkTarget.get();
     const Node* root = target;
@@ -160,8 +161,20 @@ Node* Through(Node* node)
     return drive != M().drives.end() && drive->second.get() == root ? target : nullptr;
 }
 
+Node* FileOf(Node* node)
+{
+    return node->hardLink ? node->linkTarget.get() : node;
+}
+
+const Node* FileOf(const Node* node)
+{
+    return node->hardLink ? node->linkTarget.get() : node;
+}
+
+// A hard link shows its file's: nothing tells it from a file of its own.
 DWORD Attributes(const Node* node)
 {
+    node = FileOf(node);
     DWORD attributes = 0;
     if (node->dir) {
         attributes |= FILE_ATTRIBUTE_DIRECTORY;

@@ -208,7 +208,7 @@ void SetSystemFolder(const std::string& path)
 
 namespace {
 
-void AddLink(const std::string& link, const std::string& target, bool folder)
+void AddLink(const std::string& link, const std::string& target, bool folder, bool hard)
 {
     Lock lock(Mutex());
     Path targetPath;
@@ -232,6 +232,7 @@ void AddLink(const std::string& link, const std::string& target, bool folder)
     made->name = linkPath.parts.back();
     made->dir = folder;
     made->linkTarget = targetNode;
+    made->hardLink = hard;
     made->parent = parent;
     parent->children[Upper(made->name)] = made;
 }
@@ -240,12 +241,17 @@ void AddLink(const std::string& link, const std::string& target, bool folder)
 
 void AddFolderLink(const std::string& link, const std::string& target)
 {
-    AddLink(link, target, true);
+    AddLink(link, target, true, false);
 }
 
 void AddFileLink(const std::string& link, const std::string& target)
 {
-    AddLink(link, target, false);
+    AddLink(link, target, false, false);
+}
+
+void AddHardLink(const std::string& link, const std::string& target)
+{
+    AddLink(link, target, false, true);
 }
 
 void LockImagesAfterEnd(DWORD milliseconds)
@@ -353,7 +359,7 @@ std::string FileContent(const std::string& path)
     if (LookupText(path.c_str(), Shell(), node, nullptr, TEST_PATH) != ERROR_SUCCESS || node->dir) {
         return std::string();
     }
-    return node->content;
+    return FileOf(node.get())->content;
 }
 
 bool KeyExists(HKEY root, const std::string& subKey)

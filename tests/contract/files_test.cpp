@@ -266,7 +266,16 @@ TEST_F(ContractFiles, CopyOverwritesOnlyWhatWindowsLetsIt)
         EXPECT_FALSE(W().CopyFileA(At("src.exe").c_str(), At("old.exe").c_str(), FALSE));
         EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
         EXPECT_EQ(Content("old.exe"), "old");
+        SeedReadOnly("old.exe", false);
     }
+    // Held by a reader that shares writing but not deletion: it cannot be
+    // deleted, yet it can be overwritten.
+    open = Open("old.exe", FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_FALSE(Delete("old.exe"));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(W().CopyFileA(At("src.exe").c_str(), At("old.exe").c_str(), FALSE));
+    W().CloseHandle(open);
+    EXPECT_EQ(Content("old.exe"), "new bytes");
 }
 
 // Path normalization drops the trailing dots and blanks of the last name
@@ -294,6 +303,25 @@ TEST_F(ContractFiles, TrailingDotsAndBlanksOfPathNames)
             EXPECT_EQ(LastError(), c.error) << c.path;
         }
     }
+}
+
+// A path spelt out as every file call resolves it, whether it exists or
+// not; the buffer too small gives the size needed.
+TEST_F(ContractFiles, FullPathIsSpeltOutWithoutLookingAtTheDisk)
+{
+    const std::string full = At("A\\B.exe");
+    const std::string spellings[] = {At("A\\\\B.exe"), At("A/B.exe"), At("A\\.\\B.exe"),
+                                     At("A\\x\\..\\B.exe"), At("A\\B.exe. . ")};
+    for (const std::string& path : spellings) {
+        char buffer[MAX_PATH];
+        LPSTR name = nullptr;
+        EXPECT_EQ(W().GetFullPathNameA(path.c_str(), MAX_PATH, buffer, &name), full.size()) << path;
+        EXPECT_EQ(std::string(buffer), full) << path;
+        EXPECT_EQ(std::string(name), "B.exe") << path;
+    }
+    char small[8];
+    EXPECT_EQ(W().GetFullPathNameA(full.c_str(), sizeof small, small, nullptr), full.size() + 1);
+    EXPECT_EQ(Exists("A"), NOTHING);
 }
 
 // The ANSI calls take a path of at most MAX_PATH bytes with its zero; the

@@ -28,6 +28,17 @@ bool IsBlankOrControl(unsigned char c)
     return c >= 1 && c <= 32;
 }
 
+// GetFullPathNameA for a line that is already a full path: the same text.
+// It must only ever be given a path that fits, without trailing blanks.
+DWORD WINAPI SameFullPath(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart)
+{
+    const size_t length = std::strlen(path);
+    FUZZ_CHECK(length < MAX_PATH && size == MAX_PATH && filePart == nullptr);
+    FUZZ_CHECK(length == 0 || !IsBlankOrControl(static_cast<unsigned char>(path[length - 1])));
+    std::memcpy(buffer, path, length + 1);
+    return static_cast<DWORD>(length);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -76,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Started by its own unquoted path (blanks in it), with only blanks
     // after: no tail. Any other line keeps the rule above.
     static const char ownPath[] = "C:\\Program Files\\Quillmere\\Uninstall.exe";
-    const char* own = CommandTail(line, ownPath, ShiftJisLeadByte);
+    const char* own = CommandTail(line, ownPath, ShiftJisLeadByte, SameFullPath);
     if (own != tail) {
         FUZZ_CHECK(own == line + length && line[0] != '"');
         FUZZ_CHECK(length >= sizeof ownPath - 1 && strncasecmp(line, ownPath, sizeof ownPath - 1) == 0);

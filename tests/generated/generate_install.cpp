@@ -118,9 +118,9 @@ const VariantTable<TempDraft> kTempFolders = {
 // A "suicide.exe" an earlier run left in the temp folder.
 const char kStaleCopy[] = "copy left by an earlier run";
 const VariantTable<MachineDraft> kStaleCopies = {
-    {70, "", nullptr},
+    {73, "", nullptr},
     {12, "file", [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy); }},
-    {6, "read-only",
+    {3, "read-only",
      [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy, true, false); }},
     {6, "in-use",
      [](Random&, MachineDraft& d) { d.m.tree.AddFile(d.m.tempPath + "suicide.exe", kStaleCopy, false, true); }},

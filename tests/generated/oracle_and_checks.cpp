@@ -191,18 +191,19 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     }
 
     // The hand-off: the copy can be written where the temp folder is, and
-    // both paths fit in 259 bytes.
+    // both paths fit in 259 bytes. A leftover at its name is deleted, never
+    // changed: one that cannot be (a folder, in use, read-only) keeps the
+    // copy from being made.
     const std::string copy = m.tempPath + facts::kTempCopyName;
     const Item* stale = legit.hasTempCopy ? tree.Find(legit.tempCopy) : nullptr;
     expected.handOff = listed && m.uninstaller.size() <= kMaxPath - 1 && !m.tempPath.empty() &&
                        copy.size() <= kMaxPath - 1 && tree.IsFolder(Resolve(m.tempPath)) &&
-                       (stale == nullptr || (!stale->folder && !stale->inUse));
+                       (stale == nullptr || (!stale->folder && !stale->inUse && !stale->readOnly));
     if (!expected.handOff) {
         return expected;
     }
-    // A read-only leftover is made writable first, and the copy made normal
-    // before it is opened for deletion on close, whatever the uninstaller's
-    // attributes: it always goes.
+    // The copy is made normal before it is opened for deletion on close,
+    // whatever the uninstaller's attributes: it always goes.
     expected.files.insert(legit.tempCopy.Key());
     // With a free mutex of that name held elsewhere the copy does not wait
     // for the uninstaller's end, but its delete is tried again until then.

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/memory_platform.h"
 #include "platform/startup.h"
 
 namespace {
@@ -21,15 +22,18 @@ BOOL WINAPI NoLeadBytes(BYTE)
 // The program's own full path, as GetModuleFileNameA gives it.
 const std::string OWN = "C:\\Program Files\\Quillmere\\Uninstall.exe";
 
-std::string Tail(const std::string& line, BOOL(WINAPI* lead)(BYTE) = NoLeadBytes)
+// The line spelt out by the model's GetFullPathNameA, from "C:\".
+std::string Tail(const std::string& line, BOOL(WINAPI* lead)(BYTE) = NoLeadBytes,
+                 const std::string& own = OWN)
 {
-    return CommandTail(line.c_str(), OWN.c_str(), lead);
+    return CommandTail(line.c_str(), own.c_str(), lead, g_platform->GetFullPathNameA);
 }
 
 struct TailCase {
     const char* name;
     std::string line;
     std::string tail;
+    std::string own = OWN;
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -38,11 +42,21 @@ void PrintTo(const TailCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class CommandTailTest : public ::testing::TestWithParam<TailCase> {};
+class CommandTailTest : public ::testing::TestWithParam<TailCase> {
+protected:
+    void SetUp() override { mem::Reset(); }
+};
 
 TEST_P(CommandTailTest, SkipsTheProgramNameByTheStartUpRule)
 {
-    EXPECT_EQ(Tail(GetParam().line), GetParam().tail);
+    EXPECT_EQ(Tail(GetParam().line, NoLeadBytes, GetParam().own), GetParam().tail);
+}
+
+// The own path padded with separators to a line of this many bytes.
+std::string OwnPathOfLength(size_t bytes)
+{
+    return "C:\\Program Files\\Quillmere" + std::string(bytes - OWN.size() + 1, '\\') +
+           "Uninstall.exe";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,10 +83,26 @@ INSTANTIATE_TEST_SUITE_P(
         TailCase{"OwnUnquotedPathInAnyCaseHasNoTail", "c:\\PROGRAM files\\Quillmere\\uninstall.EXE", ""},
         TailCase{"OwnUnquotedPathThenBlanksHasNoTail", OWN + " \t\x01", ""},
         TailCase{"OwnUnquotedPathThenMoreIsCut", OWN + " x", "Files\\Quillmere\\Uninstall.exe x"},
-        TailCase{"OwnUnquotedPathCutShortIsCut", "C:\\Program Files\\Quillmere", "Files\\Quillmere"}),
+        TailCase{"OwnUnquotedPathCutShortIsCut", "C:\\Program Files\\Quillmere", "Files\\Quillmere"},
+        // An installer may spell the path another way; Windows passes the
+        // line on as written.
+        TailCase{"OwnPathWithADoubledSeparatorHasNoTail", "C:\\Program Files\\Quillmere\\\\Uninstall.exe", ""},
+        TailCase{"OwnPathWithSlashesHasNoTail", "C:/Program Files/Quillmere/Uninstall.exe", ""},
+        TailCase{"OwnPathThroughDotHasNoTail", "C:\\Program Files\\.\\Quillmere\\Uninstall.exe \t", ""},
+        TailCase{"OtherPathSpeltAnotherWayIsCut", "C:/Program Files/Quillmere/Setup.exe", "Files/Quillmere/Setup.exe"},
+        TailCase{"OwnPathOf259BytesHasNoTail", OwnPathOfLength(259), ""},
+        TailCase{"OwnPathOf260BytesIsCut", OwnPathOfLength(260), OwnPathOfLength(260).substr(11)},
+        // Only A-Z and a-z fold: "[" and "{", "@" and "`" stay apart.
+        TailCase{"OwnPathFoldsAToZ", "c:\\zeta a\\az.exe", "", "C:\\ZETA A\\AZ.EXE"},
+        TailCase{"OwnPathFoldsNothingElse", "C:\\x[ y\\@.exe", "y\\@.exe", "C:\\x{ y\\`.exe"}),
     [](const ::testing::TestParamInfo<TailCase>& info) { return std::string(info.param.name); });
 
-TEST(CommandTailLeadBytes, LeadByteInsideQuotesTakesAQuoteTrailByteAlong)
+class CommandTailLeadBytes : public ::testing::Test {
+protected:
+    void SetUp() override { mem::Reset(); }
+};
+
+TEST_F(CommandTailLeadBytes, LeadByteInsideQuotesTakesAQuoteTrailByteAlong)
 {
     // 0x81 0x22 is one double-byte character whose trail byte has the value
     // of a quote: it must not end the quoted name.
@@ -82,13 +112,13 @@ TEST(CommandTailLeadBytes, LeadByteInsideQuotesTakesAQuoteTrailByteAlong)
     EXPECT_EQ(Tail(line, NoLeadBytes), "name.exe\" tail");
 }
 
-TEST(CommandTailLeadBytes, LeadByteAtTheEndDoesNotRunPastTheZero)
+TEST_F(CommandTailLeadBytes, LeadByteAtTheEndDoesNotRunPastTheZero)
 {
     const char line[] = {'"', 'a', '\x81', '\0', 'X', '\0'};
     EXPECT_EQ(std::string(SkipProgramName(line, ShiftJisLeadByte)), "");
 }
 
-TEST(CommandTailLeadBytes, LeadBytesOutsideQuotesAreOrdinaryNameBytes)
+TEST_F(CommandTailLeadBytes, LeadBytesOutsideQuotesAreOrdinaryNameBytes)
 {
     EXPECT_EQ(Tail("a\x81 b", ShiftJisLeadByte), "b");
 }

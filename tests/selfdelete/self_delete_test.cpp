@@ -168,28 +168,39 @@ TEST_F(SelfDeleteTest, CopyRunsInTheSystemFolderSoTheInstallDirectoryCanGo)
 
 TEST_F(SelfDeleteTest, CopyIsANewFileWhateverStoodAtItsName)
 {
-    // A copy left by an earlier run goes, read-only too (left so, it would
-    // block every later hand-off). A link to a user's file, planted in a temp
-    // folder all users share, goes itself, never what it leads to. A folder
-    // is never made writable, and keeps the hand-off from starting.
+    // A copy left by an earlier run goes. A symbolic link to a user's file,
+    // planted in a temp folder all users share, goes itself, never what it
+    // leads to. What cannot be deleted is left as it was and keeps the
+    // hand-off from starting: a read-only leftover, a folder, a hard link to
+    // a user's read-only file (it shares that file's attributes), and one to
+    // a file another program holds sharing writing, which a copy told to
+    // overwrite would write into.
     const std::string stale = options_.tempPath + "SUICIDE.EXE";
     const std::string report = "C:\\Users\\Bob\\Documents\\Report.doc";
-    enum Leftover { COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER };
-    for (Leftover leftover : {COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER}) {
+    enum Leftover { COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER, HARD_LINK_READ_ONLY,
+                    HARD_LINK_HELD };
+    for (Leftover leftover : {COPY, READ_ONLY_COPY, LINK_TO_REPORT, READ_ONLY_FOLDER,
+                              HARD_LINK_READ_ONLY, HARD_LINK_HELD}) {
         SetUp();
         mem::AddFile(report, "Bob's report");
         if (leftover == LINK_TO_REPORT) {
             mem::AddFileLink(stale, report);
+        } else if (leftover == HARD_LINK_READ_ONLY || leftover == HARD_LINK_HELD) {
+            mem::AddHardLink(stale, report);
+            mem::SetReadOnly(report, leftover == HARD_LINK_READ_ONLY);
+            mem::SetInUse(report, leftover == HARD_LINK_HELD);
         } else if (leftover == READ_ONLY_FOLDER) {
             mem::AddFolder(stale);
         } else {
             mem::AddFile(stale, "left by an earlier run");
         }
-        mem::SetReadOnly(stale, leftover == READ_ONLY_COPY || leftover == READ_ONLY_FOLDER);
+        if (leftover == READ_ONLY_COPY || leftover == READ_ONLY_FOLDER) {
+            mem::SetReadOnly(stale);
+        }
         RunRoad();
         EXPECT_EQ(mem::FileContent(report), "Bob's report") << leftover << mem::Dump();
-        if (leftover == READ_ONLY_FOLDER) {
-            EXPECT_TRUE(Children().empty());
+        if (leftover != COPY && leftover != LINK_TO_REPORT) {
+            EXPECT_TRUE(Children().empty()) << leftover;
             for (const mem::ChangeRecord& change : mem::Changes()) {
                 EXPECT_NE(change.kind, mem::ATTRIBUTES_SET) << change;
             }
@@ -239,14 +250,16 @@ TEST_F(SelfDeleteTest, FailedCopyStartsNothingAndLeavesTheUninstaller)
     EXPECT_LT(mem::Now(), facts::kHandoffWaitMs) << "no wait for a copy that was never started";
 }
 
-TEST_F(SelfDeleteTest, FailedLookupMakesNoCopy)
+TEST_F(SelfDeleteTest, FailedLookupOrOpenLeavesNoCopyAndStartsNothing)
 {
-    const char* lookups[] = {"GetTempPathA", "GetModuleFileNameA"};
+    // A copy that cannot be opened for deletion on close (a scanner holds
+    // it) would never be deleted: it is deleted at once, and not started.
+    const char* lookups[] = {"GetTempPathA", "GetModuleFileNameA", "CreateFileA"};
     for (const char* lookup : lookups) {
         SetUp();
         options_ = sample::InstallOptions();
         // WinMain asks for its own path first; the hand-off asks again.
-        mem::FailCall(lookup, ERROR_ACCESS_DENIED, std::string(lookup) == "GetTempPathA" ? 1 : 2);
+        mem::FailCall(lookup, ERROR_SHARING_VIOLATION, std::string(lookup) == "GetModuleFileNameA" ? 2 : 1);
         RunRoad();
         EXPECT_FALSE(mem::FileExists(Copy())) << lookup;
         EXPECT_TRUE(Children().empty()) << lookup;
@@ -287,19 +300,40 @@ TEST_F(SelfDeleteTest, CleanupRoleStartedByHandDeletesItsFileWithoutWaiting)
 TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmpty)
 {
     // The user's link to the product on another drive: removing it would
-    // take away whatever is still behind it.
-    const std::string link = "C:\\Program Files\\Quillmere";
-    for (bool fileLeft : {true, false}) {
+    // take away whatever is still behind it. It goes only once that lists
+    // as nothing but the folders "." and ".." (a file named U+FF0E lists as
+    // "."). One that cannot be listed stays, and so does any directory whose
+    // attributes cannot be read: it may be a link.
+    const std::string dir = "C:\\Program Files\\Quillmere";
+    const struct {
+        bool link;
+        const char* file;
+        const char* failing;
+        bool stays;
+    } rows[] = {
+        {true, "My Notes.txt", nullptr, true}, {true, nullptr, nullptr, false},
+        {true, "\xEF\xBC\x8E", nullptr, true},  {true, nullptr, "FindFirstFileA", true},
+        {false, nullptr, "GetFileAttributesA", true}, {false, nullptr, nullptr, false},
+    };
+    for (const auto& row : rows) {
         SetUp();
-        mem::AddFolder("D:\\Apps\\Quillmere");
-        if (fileLeft) {
-            mem::AddFile("D:\\Apps\\Quillmere\\My Notes.txt");
+        const std::string folder = row.link ? "D:\\Apps\\Quillmere" : dir;
+        mem::AddFolder(folder);
+        if (row.file != nullptr) {
+            mem::AddFile(folder + "\\" + row.file);
         }
-        mem::AddFolderLink(link, "D:\\Apps\\Quillmere");
-        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, link);
+        if (row.link) {
+            mem::AddFolderLink(dir, folder);
+        }
+        mem::SetStringValue(HKEY_CURRENT_USER, facts::kSettingsKey, facts::kProgramPathValue, dir);
+        if (row.failing != nullptr) {
+            mem::FailCall(row.failing, ERROR_ACCESS_DENIED);
+        }
         RunCleanupByHand("C:\\nothing.txt");
-        EXPECT_EQ(mem::FolderExists(link), fileLeft) << mem::Dump();
-        EXPECT_EQ(mem::FileExists("D:\\Apps\\Quillmere\\My Notes.txt"), fileLeft);
+        EXPECT_EQ(mem::FolderExists(dir), row.stays) << mem::Dump();
+        if (row.file != nullptr) {
+            EXPECT_TRUE(mem::FileExists(folder + "\\" + row.file));
+        }
     }
 }
 
