@@ -20,6 +20,9 @@ PACKAGES=(
     g++-mingw-w64-x86-64-posix
     # running the 64-bit twin, showing and driving its dialogs
     wine64 xvfb xdotool x11-utils imagemagick
+    # the Japanese locale (code page 932) one test runs Wine in, built by
+    # localedef from its source
+    locales
     # checks of the built file
     python3 python3-pefile
     # signing the 32-bit file (tools/sign.sh) and the check of its signature

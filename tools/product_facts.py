@@ -55,6 +55,10 @@ CONFIRM_QUESTION = ("Are you sure you want to completely remove Quillmere "
                     "and all of its components?")
 COMPLETED_CAPTION = "Uninstall Completed"
 COMPLETED_NOTICE = "Quillmere has been successfully removed from your system!"
+# The completion dialog's notice when a product file stayed (the product
+# still running, a read-only file): the entry and the uninstaller stay.
+UNFINISHED_NOTICE = ("Quillmere could not be removed completely. "
+                     "Close it and try again.")
 COMPLETED_QUESTION = ("Would you like to tell us why did you uninstall "
                       "Quillmere?")
 DIALOG_FONT = ("MS Sans Serif", 8)
@@ -80,6 +84,7 @@ SS_TYPEMASK = 0x1F      # and of a static control's
 IDI_PRODUCT = 134
 IDD_CONFIRM_REMOVE = 129
 IDD_REMOVE_COMPLETED = 130
+IDD_REMOVE_UNFINISHED = 131
 
 DIALOG_STYLE = (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
                 | DS_CENTER | DS_SETFONT)
@@ -94,6 +99,27 @@ NO_ID = 0xFFFF
 def control(name, ident, cls, style, rect, text):
     return {"name": name, "id": ident & 0xFFFF, "class": cls,
             "style": style, "rect": rect, "text": text}
+
+
+def completion_dialog(notice):
+    """The completion dialog, the same whether the removal finished or not
+    but for its notice."""
+    return {
+        "size": (186, 85),
+        "caption": COMPLETED_CAPTION,
+        "controls": [
+            control("Yes button", 1, "button", DEFAULT_BUTTON,
+                    (37, 64, 50, 14), "&Yes"),
+            control("No button", 2, "button", PUSH_BUTTON,
+                    (98, 64, 50, 14), "&No"),
+            control("question", NO_ID, "static", LEFT_TEXT, (40, 36, 134, 22),
+                    COMPLETED_QUESTION),
+            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
+                    notice),
+            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
+                    ICON_TEXT),
+        ],
+    }
 
 
 DIALOGS = {
@@ -111,22 +137,8 @@ DIALOGS = {
                     ICON_TEXT),
         ],
     },
-    IDD_REMOVE_COMPLETED: {
-        "size": (186, 85),
-        "caption": COMPLETED_CAPTION,
-        "controls": [
-            control("Yes button", 1, "button", DEFAULT_BUTTON,
-                    (37, 64, 50, 14), "&Yes"),
-            control("No button", 2, "button", PUSH_BUTTON,
-                    (98, 64, 50, 14), "&No"),
-            control("question", NO_ID, "static", LEFT_TEXT, (40, 36, 134, 22),
-                    COMPLETED_QUESTION),
-            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
-                    COMPLETED_NOTICE),
-            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
-                    ICON_TEXT),
-        ],
-    },
+    IDD_REMOVE_COMPLETED: completion_dialog(COMPLETED_NOTICE),
+    IDD_REMOVE_UNFINISHED: completion_dialog(UNFINISHED_NOTICE),
 }
 
 VERSION_STRINGS = {

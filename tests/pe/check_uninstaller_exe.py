@@ -22,7 +22,8 @@ import unittest
 import uninstaller_checks
 from pe_reader import parse_dialog
 from product_facts import (
-    BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED, IDI_PRODUCT)
+    BS_DEFPUSHBUTTON, COMPANY_NAME, IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED,
+    IDD_REMOVE_UNFINISHED, IDI_PRODUCT)
 from uninstaller_checks import (
     CHECK_CLASSES, IMAGE_SCN_MEM_EXECUTE, LOADER_FLAGS, RT_DIALOG,
     RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, VS_FFI_SIGNATURE,
@@ -166,6 +167,12 @@ class CheckerRejectsAlteredCopies(ExeTestCase):
         self.assertRejected("icon", [(icon["text_offset"] + 2,
                                       struct.pack("<H", 135))],
                             "RemoveCompletedDialog."
+                            "test_HasEveryControlInTabOrderAsListed")
+        # The one control the two completion dialogs do not share.
+        notice = self.dialog(IDD_REMOVE_UNFINISHED)["controls"][3]
+        self.assertRejected("unfinished", [(notice["text_offset"],
+                                            "q".encode("utf-16-le"))],
+                            "RemoveUnfinishedDialog."
                             "test_HasEveryControlInTabOrderAsListed")
 
     def test_RejectsAnAlteredIcon(self):

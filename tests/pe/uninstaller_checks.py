@@ -14,7 +14,8 @@ import unittest
 import product_facts as facts
 from pe_reader import load_image, parse_dialog, parse_version_node
 from product_facts import (DIALOG_STYLE, IDD_CONFIRM_REMOVE,
-                           IDD_REMOVE_COMPLETED, IDI_PRODUCT)
+                           IDD_REMOVE_COMPLETED, IDD_REMOVE_UNFINISHED,
+                           IDI_PRODUCT)
 
 EXE_PATH = None
 
@@ -241,7 +242,8 @@ class Resources(ExeTestCase):
         self.assertEqual(len(icon_names), 1,
                          "expected one icon image, found %s" % icon_names)
         expected = {RT_ICON: icon_names,
-                    RT_DIALOG: [IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED],
+                    RT_DIALOG: [IDD_CONFIRM_REMOVE, IDD_REMOVE_COMPLETED,
+                                IDD_REMOVE_UNFINISHED],
                     RT_GROUP_ICON: [IDI_PRODUCT],
                     RT_VERSION: [1]}
         self.assertEqual(found, expected,
@@ -293,6 +295,10 @@ class ConfirmRemoveDialog(DialogTemplateChecks, ExeTestCase):
 
 class RemoveCompletedDialog(DialogTemplateChecks, ExeTestCase):
     RESOURCE_ID = IDD_REMOVE_COMPLETED
+
+
+class RemoveUnfinishedDialog(DialogTemplateChecks, ExeTestCase):
+    RESOURCE_ID = IDD_REMOVE_UNFINISHED
 
 
 class ProductIcon(ExeTestCase):
@@ -419,4 +425,5 @@ class VersionBlock(ExeTestCase):
 
 
 CHECK_CLASSES = [Headers, Resources, ConfirmRemoveDialog,
-                 RemoveCompletedDialog, ProductIcon, VersionBlock]
+                 RemoveCompletedDialog, RemoveUnfinishedDialog, ProductIcon,
+                 VersionBlock]

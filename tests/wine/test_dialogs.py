@@ -105,15 +105,15 @@ class ConfirmationDialog(WineTestCase):
 
 
 class CompletionDialog(WineTestCase):
-    """After the removal: "&Yes" (the default) opens the feedback page in the
-    registered browser, anything else starts nothing."""
+    """After a removal that finished: "&Yes" (the default) opens the feedback
+    page in the registered browser, anything else starts nothing."""
 
     def setUp(self):
         super().setUp()
         install_recorder(self.prefix, BROWSER)
         register_browser(self.prefix, '"%s"' % BROWSER)
-        twin = self.install_twin()
-        self.run_ = self.prefix.start('"%s"' % twin)
+        sample = lay_sample_install(self.prefix)
+        self.run_ = self.prefix.start(sample.command_line, cwd=sample.install_dir)
         Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
         self.dialog = Dialog.wait(self.prefix, COMPLETED_CAPTION)
 

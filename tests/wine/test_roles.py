@@ -14,13 +14,16 @@ class RoleChoiceUnderWine(WineTestCase):
 
     def test_NoTailShowsConfirmationAndNoChangesNothing(self):
         # Quoted or not: the list of installed programs starts an
-        # UninstallString as it is written, and it is often unquoted.
+        # UninstallString as it is written, and it is often unquoted, with
+        # the separators an installer happened to write.
         twin = self.install_twin(r"C:\Program Files\Quillmere\Uninstall.exe")
         before = self.prefix.snapshot()
-        for line in ('"%s"' % twin, twin):
-            run = self.prefix.start(line, program=twin)
-            Dialog.wait(self.prefix, CONFIRM_CAPTION).click("No")
-            self.assertEqual(run.exit_code(), 0, line)
+        for line in ('"%s"' % twin, twin, r"C:\Program Files\Quillmere\\Uninstall.exe",
+                     "C:/Program Files/Quillmere/Uninstall.exe"):
+            with self.subTest(line=line):
+                run = self.prefix.start(line, program=twin)
+                Dialog.wait(self.prefix, CONFIRM_CAPTION).click("No")
+                self.assertEqual(run.exit_code(), 0)
         self.assertNoChange(before, self.prefix.snapshot())
 
     def test_TailNamingMissingFileExitsZeroAndChangesNothing(self):

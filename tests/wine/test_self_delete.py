@@ -9,6 +9,7 @@ import sys
 import time
 import unittest
 
+import product_facts as facts
 from winekit.base import bound, first_times
 from winekit.product import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALLER_NAME,
                              UNINSTALL_KEY, confirm_removal, hold_open, install_recorder,
@@ -30,9 +31,10 @@ SLACK = target().start_time
 
 class HandOffUnderWine(WineTestCase):
 
-    def whole_road(self, sample, temp=None, env=None):
+    def whole_road(self, sample, temp=None, env=None, notice=facts.COMPLETED_NOTICE):
         """Starts the uninstaller with its install directory as current
-        directory, answers "Yes" then "&No", and watches what follows.
+        directory, answers "Yes" then "&No" in the completion dialog that
+        shows notice, and watches what follows.
         Returns the launch and, for each event, the seconds from the answer
         ("&No" clicked) until it was first seen (None: not within the
         watch). The dialog closes a few milliseconds after the answer, so a
@@ -43,7 +45,9 @@ class HandOffUnderWine(WineTestCase):
         completed = confirm_removal(self.prefix)
         ended = lambda: not self.prefix.running(UNINSTALLER_NAME) and not self.prefix.running(
             TEMP_COPY_NAME)
-        no = completed.control("&No").centre
+        shown = {c.text: c for c in completed.describe()["controls"]}
+        self.assertIn(notice, shown)
+        no = shown["&No"].centre
         answered = time.monotonic()
         click_at(*no)
         seen = first_times({
@@ -134,6 +138,20 @@ class HandOffUnderWine(WineTestCase):
         self.assertEqual(recorded_runs(self.prefix, stale), [])
         self.assertEqual(self.prefix.unix(stale).stat().st_size, stale_size)
         self.assertTrue(self.prefix.exists(sample.uninstaller), "the uninstaller must stay")
+
+    def test_FileHeldOpenKeepsTheEntryAndStartsNoHandOff(self):
+        # The product still running: one of its files cannot go, so the
+        # removal did not finish. The entry and the uninstaller stay, to
+        # run it again once the product is closed.
+        sample = lay_sample_install(self.prefix)
+        before = self.prefix.snapshot()
+        let_go = hold_open(self.prefix, sample.files[0])
+        self.whole_road(sample, notice=facts.UNFINISHED_NOTICE)
+        let_go()
+        gone = sample.files[1:] + [sample.desktop_shortcut] + sample.group_files
+        self.assertEqual(sorted(diff(before, self.prefix.snapshot())),
+                         sorted(["- file %s" % p.lower() for p in gone]
+                                + ["- dir %s" % sample.program_group.lower()]))
 
     def test_HardLinkAtTheCopysNameNeverWritesThroughToItsFile(self):
         # A "suicide.exe" that is a hard link to a user's file, planted in a

@@ -19,7 +19,7 @@ from .processes import prefix_processes
 from .registry import parse_wine_registry
 from .snapshots import Snapshot, _volatile, take_files
 from .target import target
-from .xdisplay import start_xvfb, stop
+from .xserver import start_xvfb, stop
 
 # The helper programs, compiled for the target at the start of a run, and
 # whether each is a GUI program.
@@ -157,6 +157,21 @@ class _Session:
         # The server writes the registry when it ends.
         self.end_server(self.pristine, home)
 
+    def locale(self, name):
+        """Host variables that run Wine in a C library locale (language and
+        charmap, "ja_JP.UTF-8"); Wine takes its code pages from it. The
+        locale is built with localedef into the session's folder on first
+        use: a fresh Debian compiles none but C.UTF-8, and LC_ALL naming one
+        the C library lacks gives the code page in the registry but leaves
+        the host's file names undecoded."""
+        folder = self.root / "locales"
+        if not (folder / name).is_dir():
+            folder.mkdir(exist_ok=True)
+            language, charmap = name.split(".")
+            run_to_end(["localedef", "-i", language, "-f", charmap, str(folder / name)],
+                       what="localedef " + name)
+        return {"LC_ALL": name, "LOCPATH": self.target.inside(folder)}
+
     def new_prefix_dir(self):
         self._count += 1
         return self.root / ("prefix-%03d" % self._count)
@@ -261,9 +276,16 @@ class WinePrefix:
         self.programs = self.user_dir + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
         self.temp = self.user_dir + "\\Temp"
         self._launches = 0
+        # Host variables for this prefix's programs alone (use_locale).
+        self.host_env = {}
 
     def env(self):
-        return self.session.base_env(self.path, self.home)
+        return dict(self.session.base_env(self.path, self.home), **self.host_env)
+
+    def use_locale(self, name):
+        """Runs the programs started from here on in a C library locale,
+        and so in its code pages (see _Session.locale)."""
+        self.host_env.update(self.session.locale(name))
 
     def unix(self, win_path):
         """Host path of a C: path (written with the case it has on disk)."""

@@ -1,5 +1,6 @@
-"""The X side of a run: an Xvfb of its own, xdotool for finding windows and
-for real key presses and clicks, and pictures of windows (ImageMagick).
+"""The X side of a run: xdotool on the session's display for finding
+windows and for real key presses and clicks, and pictures of windows
+(ImageMagick). The session's Xvfb itself is started in xserver.py.
 
 Every xdotool call of the toolkit, the tests', the demo's, the screenshot
 maker's and the benchmark's, goes through `xdotool` here, on the session's
@@ -7,56 +8,10 @@ display."""
 
 import os
 import re
-import select
 import subprocess
-import time
 
 from .base import HarnessError
-
-
-def start_xvfb(log_path):
-    """Starts Xvfb on a display number it picks itself as free; returns the
-    process and the display name (":N")."""
-    read_end, write_end = os.pipe()
-    log = open(log_path, "wb")
-    try:
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-            start_new_session=True)
-    finally:
-        os.close(write_end)
-        log.close()
-    number = b""
-    deadline = time.monotonic() + 30
-    try:
-        while not number.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([read_end], [], [], max(left, 0))
-            if not ready:
-                raise HarnessError("Xvfb gave no display number within 30 s")
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                raise HarnessError("Xvfb ended before giving a display number: %s"
-                                   % open(log_path, errors="replace").read())
-            number += chunk
-    except BaseException:
-        stop(xvfb)
-        raise
-    finally:
-        os.close(read_end)
-    return xvfb, ":" + number.decode().strip()
-
-
-def stop(process):
-    """Ends a process of ours, killing it if it does not end in 10 s."""
-    process.terminate()
-    try:
-        process.wait(10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+from .wineprefix import session
 
 
 def answers(display):
@@ -68,7 +23,6 @@ def answers(display):
 
 def display():
     """The session's X display (the session is made on first use)."""
-    from .wineprefix import session
     return session().display
 
 
