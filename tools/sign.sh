@@ -22,6 +22,10 @@
 # server's reply carries its own time and serial number, so a timestamped
 # file is not reproducible.
 set -euo pipefail
+# Kept in this shell only: no program this script starts gets the password
+# in its environment, where any of them could pass it on or show it.
+password="${SIGN_PASSWORD:-}"
+unset SIGN_PASSWORD
 
 if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     echo "usage: $0 path/to/Uninstall.exe (certificate in SIGN_PKCS12, or" \
@@ -93,12 +97,12 @@ options=(sign "${credentials[@]}" -h sha256 -time "$epoch")
 if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
     options+=(-ts "$SIGN_TIMESTAMP_URL")
 fi
-if [ -z "${SIGN_PASSWORD:-}" ]; then
+if [ -z "$password" ]; then
     replace_with osslsigncode "${options[@]}" -in "$file"
 else
     # The password goes in on standard input (printf is a shell builtin),
     # never on a command line that ps shows.
     replace_with osslsigncode "${options[@]}" -readpass - -in "$file" \
-        < <(printf '%s' "$SIGN_PASSWORD")
+        < <(printf '%s' "$password")
 fi
 echo "$file: signed (signing time $(date -u -d "@$epoch" '+%F %T') UTC)"

@@ -42,11 +42,17 @@ PYTHONPATH="$here/../../tools" /usr/bin/python3 "$here/check_uninstaller_exe.py"
     fail "the signed file fails the checks of the built file: $(cat log)"
 
 # Signed elsewhere, in another time zone, from the PKCS#12 form, over the
-# first signature: the same bytes. Without a certificate: the unsigned file.
-# Without SOURCE_DATE_EPOCH: signed at HEAD's commit time.
+# first signature: the same bytes, and none of the programs sign.sh starts
+# has the password in its environment. Without a certificate: the unsigned
+# file. Without SOURCE_DATE_EPOCH: signed at HEAD's commit time.
 cp a/Uninstall.exe b/Uninstall.exe
-TZ=Pacific/Kiritimati SOURCE_DATE_EPOCH=1700000000 SIGN_PKCS12=maker.p12 \
-    SIGN_PASSWORD=s3cret "$sign" b/Uninstall.exe >/dev/null
+mkdir bin && for tool in dirname od git mktemp chmod mv date osslsigncode; do
+    printf '#!/bin/sh\n[ -z "${SIGN_PASSWORD+x}" ] || echo %s >>"%s/leaks"\nexec %s "$@"\n' \
+        "$tool" "$work" "$(command -v "$tool")" >"bin/$tool" && chmod +x "bin/$tool"
+done
+PATH="$work/bin:$PATH" TZ=Pacific/Kiritimati SOURCE_DATE_EPOCH=1700000000 \
+    SIGN_PKCS12=maker.p12 SIGN_PASSWORD=s3cret "$sign" b/Uninstall.exe >/dev/null
+[ ! -e leaks ] || fail "SIGN_PASSWORD reached: $(sort -u leaks | tr '\n' ' ')"
 cmp a/Uninstall.exe b/Uninstall.exe || fail "two signings of the same bytes differ"
 "$sign" b/Uninstall.exe >/dev/null
 cmp b/Uninstall.exe unsigned.exe || fail "without a certificate the signature stays"
