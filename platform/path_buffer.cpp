@@ -68,10 +68,17 @@ int GetStartFolder(char* folder)
     return tempLength != 0 && tempLength < MAX_PATH;
 }
 
+namespace {
+
+// No code page has a lead byte below this.
+const BYTE FIRST_HIGH_BYTE = 0x80;
+
+}  // namespace
+
 const char* NextChar(const char* text, BOOL(WINAPI* isLeadByte)(BYTE))
 {
     const BYTE byte = static_cast<BYTE>(*text);
-    if (byte >= 0x80 && text[1] != '\0' && isLeadByte(byte)) {
+    if (byte >= FIRST_HIGH_BYTE && text[1] != '\0' && isLeadByte(byte)) {
         return text + 2;
     }
     return text + 1;

@@ -45,19 +45,20 @@ const char* CommandTail(const char* commandLine, const char* ownPath,
     if (commandLine[0] == '"' || *tail == '\0' || ownPath[0] == '\0') {
         return tail;
     }
-    const char* lineEnd = commandLine + StringLength(commandLine);
-    const char* end = lineEnd;
-    while (end > commandLine && static_cast<unsigned char>(end[-1]) <= LAST_BLANK_OR_CONTROL) {
-        --end;
+    // The line without its trailing blanks and control bytes. One too long
+    // for a path cannot be this program's.
+    char line[MAX_PATH];
+    unsigned length = 0;
+    const char* rest = commandLine;
+    for (; *rest != '\0' && length < MAX_PATH - 1; ++rest) {
+        line[length++] = *rest;
     }
-    // A line too long for a path cannot be this program's.
-    const unsigned length = static_cast<unsigned>(end - commandLine);
-    if (length >= MAX_PATH) {
+    rest = SkipBlanks(rest);
+    if (*rest != '\0') {
         return tail;
     }
-    char line[MAX_PATH];
-    for (unsigned i = 0; i < length; ++i) {
-        line[i] = commandLine[i];
+    while (length > 0 && static_cast<unsigned char>(line[length - 1]) <= LAST_BLANK_OR_CONTROL) {
+        --length;
     }
     line[length] = '\0';
     char full[MAX_PATH];
@@ -65,7 +66,7 @@ const char* CommandTail(const char* commandLine, const char* ownPath,
     if (fullLength == 0 || fullLength >= MAX_PATH || !NamesEqualIgnoringAsciiCase(full, ownPath)) {
         return tail;
     }
-    return lineEnd;
+    return rest;
 }
 
 int ProgramStart(void)
