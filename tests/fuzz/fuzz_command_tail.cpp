@@ -13,15 +13,11 @@
 
 #include "platform/startup.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/code_pages.h"
 
 namespace {
 
-// Shift-JIS: the widest lead-byte ranges of the double-byte code pages, and
-// a quote (0x22) is no trail byte there but still has to be taken along.
-BOOL WINAPI ShiftJisLeadByte(BYTE b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+using codepage::ShiftJisLeadByte;
 
 bool IsBlankOrControl(unsigned char c)
 {

@@ -5,19 +5,12 @@
 
 #include "platform/memory_platform.h"
 #include "platform/startup.h"
+#include "tests/support/code_pages.h"
 
 namespace {
 
-// Shift-JIS lead bytes: 0x81-0x9F and 0xE0-0xFC.
-BOOL WINAPI ShiftJisLeadByte(BYTE b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-BOOL WINAPI NoLeadBytes(BYTE)
-{
-    return FALSE;
-}
+using codepage::NoLeadBytes;
+using codepage::ShiftJisLeadByte;
 
 // The program's own full path, as GetModuleFileNameA gives it.
 const std::string OWN = "C:\\Program Files\\Quillmere\\Uninstall.exe";

@@ -2,19 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "removal/folder_sweep.h"
+#include "tests/support/code_pages.h"
 
 namespace {
 
-// Shift-JIS (code page 932) lead bytes: 0x81-0x9F and 0xE0-0xFC.
-BOOL WINAPI ShiftJisLeadByte(BYTE b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-BOOL WINAPI NoLeadBytes(BYTE)
-{
-    return FALSE;
-}
+using codepage::NoLeadBytes;
+using codepage::ShiftJisLeadByte;
 
 TEST(FoundNameTest, SeparatorsCountOnlyOutsideDoubleByteCharacters)
 {
