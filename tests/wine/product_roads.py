@@ -38,8 +38,9 @@ ROADS = (
     "test_self_delete.HandOffUnderWine.test_StaleCopyThatCannotBeOverwrittenIsNeverStarted",
     # The cleanup role started by hand, its tail with blanks.
     "test_roles.RoleChoiceUnderWine.test_TailWithBlanksNamesOneFileWhole",
-    # A program group that is a link, and a read-only uninstaller whose
-    # copy must still go.
+    # A program group that is a link, in a removal a read-only product
+    # file keeps from finishing (no hand-off, the unfinished notice), and
+    # a read-only uninstaller whose copy must still go.
     "test_removal.RemovalOnSampleInstall.test_GroupThatIsALinkLeavesTheFilesItLeadsTo",
     "test_self_delete.HandOffUnderWine.test_ReadOnlyUninstallerLeavesNoCopyBehind",
 )
