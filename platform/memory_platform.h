@@ -99,6 +99,12 @@ void FailSpecialFolder(int csidl);
 // What GetTempPathA gives: a full path with its trailing separator (anything
 // else is a seeding fault); "" makes it fail.
 void SetTempPath(const std::string& path);
+// The ANSI code page the calls take and give paths in: 1252 (Reset's, no
+// double-byte characters) or 932, Shift-JIS, whose lead bytes are 0x81 to
+// 0x9F and 0xE0 to 0xFC: IsDBCSLeadByte answers so, and a trail byte of the
+// value of "\" is no separator in a path. Names are seeded as that code
+// page's bytes (the fullwidth forms still best-fit as in 1252).
+void SetAnsiCodePage(unsigned codePage);
 // The system folder GetSystemDirectoryA gives (no trailing separator), made
 // if missing; a program started by bare name is looked for there and in its
 // parent, the Windows folder. Reset makes it "C:\Windows\System32".

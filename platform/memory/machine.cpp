@@ -337,6 +337,7 @@ void ResetLocked()
     m.specialFolders.clear();
     m.failedSpecialFolders.clear();
     m.tempPath.clear();
+    m.codePage = 1252;
     m.programs.clear();
     m.named.clear();
     m.processes.clear();

@@ -213,6 +213,8 @@ struct Machine {
     std::map<int, bool> failedSpecialFolders;
     std::string tempPath;
     std::string systemFolder;
+    // The ANSI code page: 1252 (no lead bytes) or 932 (mem::SetAnsiCodePage).
+    unsigned codePage = 1252;
     std::vector<std::pair<std::string, mem::ProgramMain>> programs;
     std::map<std::string, ObjectPtr> named;
     std::vector<std::unique_ptr<Process>> processes;  // by id - 1
@@ -295,6 +297,9 @@ void ProcessThread(Process* p);
 void ResetLocked();
 
 // --- Paths and nodes (paths.cpp) --------------------------------------------------
+
+// A lead byte of a double-byte character in the machine's ANSI code page.
+bool LeadByte(unsigned char byte);
 
 std::string NodeText(const Node* node);
 // How a path is taken: by a modelled call, or exactly as a test wrote it

@@ -6,7 +6,6 @@
 // delete that waits for the last handle or running image.
 #include "platform/memory/machine.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -27,6 +26,21 @@ std::string NodeText(const Node* node)
     }
     return text;
 }
+
+bool LeadByte(unsigned char byte)
+{
+    return M().codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+
+namespace {
+
+// 2 for a double-byte character at text[i] (its trail byte there), else 1.
+size_t CharSize(const std::string& text, size_t i)
+{
+    return LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+}
+
+}  // namespace
 
 bool InvalidNameByte(char c, bool wildcardsAllowed)
 {
@@ -60,7 +74,14 @@ DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse u
     if (s.empty()) {
         return ERROR_PATH_NOT_FOUND;
     }
-    std::replace(s.begin(), s.end(), '/', '\\');
+    // Windows turns the path into Unicode first: the trail byte of a
+    // double-byte character is never a separator, nor a byte a name may not
+    // hold.
+    for (size_t i = 0; i < s.size(); i += CharSize(s, i)) {
+        if (s[i] == '/') {
+            s[i] = '\\';
+        }
+    }
     if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
         return kErrorBadNetPath;  // no network and no \\?\ paths here
     }
@@ -87,17 +108,20 @@ DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse u
     }
     std::vector<std::string> names;
     std::string current;
-    for (size_t i = 0; i <= rest.size(); ++i) {
-        if (i == rest.size() || rest[i] == '\\') {
-            if (!current.empty()) {
-                names.push_back(current);
-            }
+    bool endsWithSeparator = false;
+    for (size_t i = 0; i < rest.size(); i += CharSize(rest, i)) {
+        endsWithSeparator = rest[i] == '\\';
+        if (!endsWithSeparator) {
+            current += rest.substr(i, CharSize(rest, i));
+        } else if (!current.empty()) {
+            names.push_back(current);
             current.clear();
-        } else {
-            current += rest[i];
         }
     }
-    out.trailingSeparator = !rest.empty() && rest.back() == '\\' && !names.empty();
+    if (!current.empty()) {
+        names.push_back(current);
+    }
+    out.trailingSeparator = endsWithSeparator && !names.empty();
     for (size_t i = 0; i < names.size(); ++i) {
         std::string name = names[i];
         bool last = i + 1 == names.size();
@@ -120,8 +144,8 @@ DWORD ResolvePath(const char* text, const Process* process, Path& out, PathUse u
         } else if ((!last || out.trailingSeparator) && use != TEST_PATH && name.back() == '.') {
             name.pop_back();
         }
-        for (char c : name) {
-            if (InvalidNameByte(c, wildcardsInLast && last)) {
+        for (size_t k = 0; k < name.size(); k += CharSize(name, k)) {
+            if (InvalidNameByte(name[k], wildcardsInLast && last)) {
                 return ERROR_INVALID_NAME;
             }
         }

@@ -206,12 +206,12 @@ LPSTR GetCommandLineA_(void)
     return &c.me->commandBuffer[0];
 }
 
-// Code page 1252: there are no lead bytes.
 BOOL IsDBCSLeadByte_(BYTE testChar)
 {
     Call c("IsDBCSLeadByte", {Hex(testChar)});
-    c.Log("FALSE");
-    return FALSE;
+    const BOOL lead = LeadByte(testChar) ? TRUE : FALSE;
+    c.Log(lead ? "TRUE" : "FALSE");
+    return lead;
 }
 
 HMODULE GetModuleHandleA_(LPCSTR moduleName)

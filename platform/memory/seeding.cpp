@@ -194,6 +194,16 @@ void SetTempPath(const std::string& path)
     M().tempPath = path;
 }
 
+void SetAnsiCodePage(unsigned codePage)
+{
+    Lock lock(Mutex());
+    if (codePage != 1252 && codePage != 932) {
+        ReportLocked("cannot seed code page " + Number(codePage) + ": the model knows 1252 and 932");
+        return;
+    }
+    M().codePage = codePage;
+}
+
 void SetSystemFolder(const std::string& path)
 {
     Lock lock(Mutex());
