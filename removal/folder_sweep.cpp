@@ -29,7 +29,8 @@ HANDLE FindFirstEntry(const char* folderPath, WIN32_FIND_DATAA* found)
 
 }  // namespace
 
-int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name))
+int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name),
+                        BOOL(WINAPI* deleteFile)(LPCSTR path))
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstEntry(folderPath, &found);
@@ -41,7 +42,7 @@ int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* 
         if (!HoldsPathSeparator(found.cFileName, g_platform->IsDBCSLeadByte) &&
             shouldDelete(found.cFileName) &&
             BuildPath(entryPath, MAX_PATH, folderPath, PATH_SEPARATOR, found.cFileName)) {
-            g_platform->DeleteFileA(entryPath);
+            deleteFile(entryPath);
         }
     } while (g_platform->FindNextFileA(search, &found));
     g_platform->FindClose(search);

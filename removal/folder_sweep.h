@@ -5,13 +5,14 @@
 
 #include "platform/win_types.h"
 
-// Deletes every entry at the top level of folderPath whose name shouldDelete
-// accepts; an entry whose full path would not fit in MAX_PATH bytes is
-// skipped, never cut short, and so is a name holding a separator
-// (HoldsPathSeparator, in the ANSI code page). A folder among them fails to
-// delete and stays. Returns 0 when the folder
-// cannot be listed (or its pattern does not fit), 1 otherwise.
-int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name));
+// Deletes, with deleteFile, every entry at the top level of folderPath whose
+// name shouldDelete accepts; an entry whose full path would not fit in
+// MAX_PATH bytes is skipped, never cut short, and so is a name holding a
+// separator (HoldsPathSeparator, in the ANSI code page). A folder among them
+// fails to delete and stays. Returns 0 when the folder cannot be listed (or
+// its pattern does not fit), 1 otherwise.
+int DeleteMatchingFiles(const char* folderPath, int (*shouldDelete)(const char* name),
+                        BOOL(WINAPI* deleteFile)(LPCSTR path));
 
 // True when a name the directory search gave holds "\", "/" or ":" outside
 // its double-byte characters (isLeadByte tells their lead bytes). The ANSI

@@ -16,6 +16,21 @@ int IsProgramFile(const char* name)
     return 0;
 }
 
+// A product file that is read-only (copied from a CD, as help files were)
+// would stay for ever: its bit is cleared first, and put back when the file
+// still cannot go (it is in use).
+BOOL WINAPI DeleteProductFile(LPCSTR path)
+{
+    const DWORD before = ClearReadOnly(path);
+    if (g_platform->DeleteFileA(path)) {
+        return TRUE;
+    }
+    if (before != 0) {
+        g_platform->SetFileAttributesA(path, before);
+    }
+    return FALSE;
+}
+
 // A folder named like a product file is none: the sweep never removes one.
 int IsNoProgramFile(const WIN32_FIND_DATAA* entry)
 {
@@ -43,6 +58,23 @@ int CutToFolder(char* path)
 
 }  // namespace
 
+DWORD ClearReadOnly(const char* path)
+{
+    const DWORD attributes = g_platform->GetFileAttributesA(path);
+    const DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_READONLY | kept)) != FILE_ATTRIBUTE_READONLY) {
+        return 0;
+    }
+    // No attribute at all is written as FILE_ATTRIBUTE_NORMAL: a zero would
+    // ask for no change.
+    DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (cleared == 0) {
+        cleared = FILE_ATTRIBUTE_NORMAL;
+    }
+    return g_platform->SetFileAttributesA(path, cleared) ? attributes : 0;
+}
+
 int RemoveProgramFiles(void)
 {
     char installDir[MAX_PATH];
@@ -53,7 +85,7 @@ int RemoveProgramFiles(void)
         return 0;
     }
     // Only the top level: subfolders are neither entered nor removed.
-    return DeleteMatchingFiles(installDir, IsProgramFile);
+    return DeleteMatchingFiles(installDir, IsProgramFile, DeleteProductFile);
 }
 
 int ProgramFilesAreGone(void)

@@ -14,9 +14,15 @@ int ReadStringValue(const char* subKey, const char* valueName, char* buffer, HKE
 // value is not a full path.
 void ReadInstallDirectory(char* installDir);
 
+// Clears the read-only bit of a plain file (neither a folder nor a reparse
+// point), and only that bit. Returns the attributes it had when it changed
+// them, to put them back, or 0 when it changed nothing.
+DWORD ClearReadOnly(const char* path);
+
 // Deletes the product's listed files from the top level of the install
-// directory. Returns 0 when there is no install directory or it cannot be
-// listed, 1 otherwise.
+// directory, read-only ones too (a file still in use keeps its bit).
+// Returns 0 when there is no install directory or it cannot be listed, 1
+// otherwise.
 int RemoveProgramFiles(void);
 
 // True when the program files are gone: the install directory can be

@@ -59,7 +59,7 @@ int EmptyAndRemoveFolder(const char* folderPath)
         return g_platform->RemoveDirectoryA(folderPath);
     }
     // A group that cannot be listed is left alone, itself included.
-    if (!DeleteMatchingFiles(folderPath, IsNotDotEntry)) {
+    if (!DeleteMatchingFiles(folderPath, IsNotDotEntry, g_platform->DeleteFileA)) {
         return 0;
     }
     // One level deep: a subfolder fails to delete and so stays, and with it

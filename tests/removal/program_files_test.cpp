@@ -71,21 +71,40 @@ TEST_F(ProgramFilesTest, LeavesEveryNameThatIsNotListedWhole)
     EXPECT_TRUE(mem::Changes().empty()) << mem::Dump();
 }
 
-TEST_F(ProgramFilesTest, FilesInUseOrReadOnlyStayWhileTheOthersGo)
+TEST_F(ProgramFilesTest, ReadOnlyFilesGoButNotWhatIsInUseALinkOrAFolder)
 {
-    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
-        mem::AddFile(In(facts::kProductFiles[i]));
+    // Copied from a CD, the product's files are read-only: their bit is
+    // cleared, and put back on one still in use. A link or a folder of a
+    // listed name is never given new attributes.
+    mem::AddFile("C:\\Users\\Bob\\Report.doc", "Bob's report");
+    mem::AddFileLink(In("Quillmere.fts"), "C:\\Users\\Bob\\Report.doc");
+    mem::AddFolder(In("Quillmere.ftg"));
+    for (const char* name : {"Quillmere.exe", "Quillmere.hlp", "Quillmere.cnt"}) {
+        mem::AddFile(In(name));
     }
-    mem::SetInUse(In("Quillmere.exe"));
-    mem::SetReadOnly(In("Quillmere.gid"));
+    const struct {
+        const char* name;
+        bool readOnly;
+        bool inUse;
+        bool stays;
+    } rows[] = {{"Quillmere.exe", true, true, true},   {"Quillmere.hlp", true, false, false},
+                {"Quillmere.cnt", false, false, false}, {"Quillmere.fts", true, false, true},
+                {"Quillmere.ftg", true, false, true}};
+    for (const auto& row : rows) {
+        mem::SetReadOnly(In(row.name), row.readOnly);
+        mem::SetInUse(In(row.name), row.inUse);
+    }
     EXPECT_EQ(RemoveProgramFiles(), 1);
-    EXPECT_TRUE(mem::FileExists(In("Quillmere.exe")));
-    EXPECT_TRUE(mem::FileExists(In("Quillmere.gid")));
-    for (unsigned i = 0; i < facts::kProductFileCount; ++i) {
-        const std::string name = facts::kProductFiles[i];
-        if (name != "Quillmere.exe" && name != "Quillmere.gid") {
-            EXPECT_FALSE(mem::FileExists(In(name))) << name;
+    for (const auto& row : rows) {
+        EXPECT_EQ(mem::FileExists(In(row.name)) || mem::FolderExists(In(row.name)), row.stays)
+            << row.name << mem::Dump();
+        if (row.stays) {
+            EXPECT_NE(g_platform->GetFileAttributesA(In(row.name).c_str()) & FILE_ATTRIBUTE_READONLY,
+                      0u) << row.name;
         }
+    }
+    for (const mem::ChangeRecord& change : mem::Changes()) {
+        EXPECT_EQ(change.path.find(DIR + "\\Quillmere.f"), std::string::npos) << change;
     }
 }
 
