@@ -56,22 +56,31 @@ int IsNotDotEntry(const char* name)
     return !dot && !dotDot;
 }
 
-int IsDotFolder(const WIN32_FIND_DATAA* entry)
+int IsFirstDotFolder(const char*, const WIN32_FIND_DATAA* entry, unsigned* seen)
 {
-    return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           !IsNotDotEntry(entry->cFileName);
+    if ((entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsNotDotEntry(entry->cFileName)) {
+        return 0;
+    }
+    // One bit for ".", another for "..".
+    const unsigned dot = entry->cFileName[1] == '\0' ? 1u : 2u;
+    if (*seen & dot) {
+        return 0;
+    }
+    *seen |= dot;
+    return 1;
 }
 
-int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry))
+int ListsOnly(const char* folderPath, EntryAllowed allowed)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstEntry(folderPath, &found);
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
     }
+    unsigned seen = 0;
     int onlyAllowed = 1;
     do {
-        onlyAllowed = allowed(&found);
+        onlyAllowed = allowed(folderPath, &found, &seen);
     } while (onlyAllowed && g_platform->FindNextFileA(search, &found));
     // A search that fails before its last entry has not shown them all.
     if (onlyAllowed && g_platform->GetLastError() != ERROR_NO_MORE_FILES) {

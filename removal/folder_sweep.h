@@ -27,10 +27,16 @@ int HoldsPathSeparator(const char* name, BOOL(WINAPI* isLeadByte)(BYTE));
 // True for every name but "." and "..", compared byte for byte.
 int IsNotDotEntry(const char* name);
 
-// True for the folders "." and ".." (a file whose name the search best-fits
-// to one of them, from fullwidth full stops, is none).
-int IsDotFolder(const WIN32_FIND_DATAA* entry);
+// Whether one entry of a listing of folderPath may be there. seen starts at
+// 0 for each listing and keeps what the check has met so far.
+typedef int (*EntryAllowed)(const char* folderPath, const WIN32_FIND_DATAA* entry, unsigned* seen);
+
+// True for the first folder "." and the first folder ".." of a listing, as
+// every folder but a root lists them. A file whose name the search
+// best-fits to one of them (fullwidth full stops) is none, and neither is a
+// second one, a folder so named.
+int IsFirstDotFolder(const char* folderPath, const WIN32_FIND_DATAA* entry, unsigned* seen);
 
 // True when folderPath can be listed to its end and every entry at its top
-// level is one allowed accepts.
-int ListsOnly(const char* folderPath, int (*allowed)(const WIN32_FIND_DATAA* entry));
+// level is one allowed accepts. Closes the search it opens.
+int ListsOnly(const char* folderPath, EntryAllowed allowed);

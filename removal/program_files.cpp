@@ -32,10 +32,20 @@ BOOL WINAPI DeleteProductFile(LPCSTR path)
 }
 
 // A folder named like a product file is none: the sweep never removes one.
-int IsNoProgramFile(const WIN32_FIND_DATAA* entry)
+// Nor is a name the ANSI listing only best-fits to a product file's
+// ("Quillmere.exe" with a fullwidth "e", U+FF45, lists as "Quillmere.exe"):
+// joined, it names nothing. Any other answer, a path too long among them,
+// counts as the product's file still there.
+int IsNoProgramFile(const char* folderPath, const WIN32_FIND_DATAA* entry, unsigned*)
 {
-    return (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-           !IsProgramFile(entry->cFileName);
+    if ((entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !IsProgramFile(entry->cFileName)) {
+        return 1;
+    }
+    char path[MAX_PATH];
+    return BuildPath(path, MAX_PATH, folderPath, PATH_SEPARATOR, entry->cFileName) &&
+           g_platform->GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES &&
+           g_platform->GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // Cuts a full path to the folder that holds its last name ("C:\a\b.exe" to

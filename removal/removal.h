@@ -28,7 +28,8 @@ int RemoveProgramFiles(void);
 // True when the program files are gone: the install directory can be
 // listed, and neither it nor the folder the running uninstaller is in holds
 // a file of the product's list any more. A folder that cannot be listed or
-// an unknown path counts as not gone.
+// an unknown path counts as not gone; a listed name that, joined to its
+// folder, names nothing (a best-fit name) does not count.
 int ProgramFilesAreGone(void);
 
 // Deletes the product's key from the list of installed programs. Returns 1

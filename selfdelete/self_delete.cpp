@@ -126,7 +126,7 @@ int FinishSelfDelete(const char* uninstallerPath)
     // it. One whose attributes cannot be read may be one: it stays.
     const DWORD attributes = g_platform->GetFileAttributesA(installDir);
     if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !ListsOnly(installDir, IsDotFolder))) {
+        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !ListsOnly(installDir, IsFirstDotFolder))) {
         return 0;
     }
     // Goes only if nothing but the program's files were in it.

@@ -1,6 +1,7 @@
 // The sweep of the product's listed files from the install directory.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/memory_platform.h"
@@ -176,6 +177,43 @@ TEST_F(ProgramFilesTest, PatternThatDoesNotFitEndsTheStepUnsearched)
     SetInstallDirectory(longDir);
     EXPECT_EQ(RemoveProgramFiles(), 0);
     EXPECT_FALSE(Searched());
+}
+
+TEST_F(ProgramFilesTest, CompletenessCheckSeesOnlyRealProductFilesAndClosesItsSearches)
+{
+    // A name the listing best-fits to a product file's ("Quillmere.exe" with
+    // a fullwidth "e") names nothing once joined: only a lookup that finds
+    // no such file says so. The running uninstaller's folder counts too, as
+    // GetModuleFileNameA gives it whole, in the ANSI code page (932: the
+    // trail byte of "\x95\x5C" is no separator).
+    const std::string bestFit = In("Quillmere.\xEF\xBD\x85xe");
+    const std::string cutShort = In(std::string(MAX_PATH - DIR.size() - 5, 'u') + ".exe");
+    const struct {
+        const char* name;
+        std::function<void()> seed;
+        bool gone;
+    } rows[] = {
+        {"other files only", [] {}, true},
+        {"product file left", [] { mem::AddFile(In("Quillmere.hlp")); }, false},
+        {"best-fit name", [&] { mem::AddFile(bestFit); }, true},
+        {"best-fit, denied", [&] { mem::AddFile(bestFit); mem::FailCall("GetFileAttributesA", ERROR_ACCESS_DENIED); }, false},
+        {"best-fit, no path", [&] { mem::AddFile(bestFit); mem::FailCall("GetFileAttributesA", ERROR_PATH_NOT_FOUND); }, false},
+        {"listing cut short", [] { mem::FailCall("FindNextFileA", ERROR_NOT_ENOUGH_MEMORY); }, false},
+        {"own path cut short", [&] { mem::SetShellProcess(cutShort, cutShort, "C:\\"); }, false},
+        {"own name double-byte", [] {
+             mem::SetAnsiCodePage(932);
+             mem::AddFile("C:\\Apps\\Quillmere.exe");
+             mem::SetShellProcess("C:\\Apps\\\x95\x5C.exe", "a", "C:\\");
+         }, false},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        mem::AddFile(In("Readme.txt"));
+        mem::SetShellProcess(In("Uninstall.exe"), In("Uninstall.exe"), "C:\\");
+        row.seed();
+        EXPECT_EQ(ProgramFilesAreGone(), row.gone) << row.name << mem::Dump();
+        EXPECT_EQ(mem::OpenHandleCount(1), 0u) << row.name;
+    }
 }
 
 TEST_F(ProgramFilesTest, LooksOnlyAtTheTopLevel)

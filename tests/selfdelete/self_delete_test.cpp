@@ -320,8 +320,8 @@ TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmp
 {
     // The user's link to the product on another drive: removing it would
     // take away whatever is still behind it. It goes only once that lists
-    // as nothing but the folders "." and ".." (a file named U+FF0E lists as
-    // "."). One that cannot be listed stays, and so does any directory whose
+    // as nothing but the folders "." and "..", one each (a file or a second
+    // folder named U+FF0E lists as "."). One that cannot be listed stays, and so does any directory whose
     // attributes cannot be read: it may be a link.
     const std::string dir = "C:\\Program Files\\Quillmere";
     const struct {
@@ -331,7 +331,8 @@ TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmp
         bool stays;
     } rows[] = {
         {true, "My Notes.txt", nullptr, true}, {true, nullptr, nullptr, false},
-        {true, "\xEF\xBC\x8E", nullptr, true},  {true, nullptr, "FindFirstFileA", true},
+        {true, "\xEF\xBC\x8E", nullptr, true},  {true, "\xEF\xBC\x8E\\x.txt", nullptr, true},
+        {true, nullptr, "FindFirstFileA", true},
         {false, nullptr, "GetFileAttributesA", true}, {false, nullptr, nullptr, false},
     };
     for (const auto& row : rows) {
