@@ -52,6 +52,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
         char ownPath[MAX_PATH];
         DWORD length = g_platform->GetModuleFileNameA(0, ownPath, MAX_PATH);
         if (length != 0 && length < MAX_PATH) {
+            // Installed from read-only media, the uninstaller's own file is
+            // read-only, and the copy could never delete it.
+            ClearReadOnly(ownPath);
             StartSelfDelete(ownPath);
         }
     }
