@@ -20,20 +20,24 @@ int RunUninstall(HINSTANCE instance)
     }
     g_removalConfirmed = 1;
     // Each step runs whatever the one before achieved, but for one thing: a
-    // removal that could not finish leaves the product installed. An install
-    // directory that could not be listed (another user's install, a setting
-    // that names no folder), a product file still running or read-only, one
-    // whose path is too long, a setting that names another folder than the
-    // one this program runs from: its entry in the list of installed
-    // programs and its uninstaller must then stay, so that it can be removed
-    // once the user has closed it, and the user is told so.
+    // removal that could not finish leaves the product installed as it was,
+    // but for the files that did go. An install directory that could not be
+    // listed (another user's install, a setting that names no folder), a
+    // product file still running, one whose path is too long, a setting
+    // that names another folder than the one this program runs from: its
+    // entry in the list of installed programs, its uninstaller and its
+    // shortcuts then stay, so that it can be removed once the user has
+    // closed it, and the user is told so, with nothing to answer.
     g_removalFinished = RemoveProgramFiles() && ProgramFilesAreGone();
     if (g_removalFinished) {
         RemoveUninstallEntry();
+        RemoveShortcuts();
     }
-    RemoveShortcuts();
+    // An unfinished removal's notice asks nothing and has one button, "OK":
+    // the confirmation's procedure ends it on any button and starts nothing.
     const int completion = g_removalFinished ? IDD_REMOVE_COMPLETED : IDD_REMOVE_UNFINISHED;
-    g_platform->DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(completion), 0, CompletedDlgProc, 0);
+    g_platform->DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(completion), 0,
+                                g_removalFinished ? CompletedDlgProc : ConfirmDlgProc, 0);
     return 1;
 }
 

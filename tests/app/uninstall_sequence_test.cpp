@@ -129,7 +129,6 @@ TEST_F(UninstallSequenceTest, YesRemovesFilesEntryShortcutsThenReportsThenHandsO
 
 TEST_F(UninstallSequenceTest, EveryStepRunsWhateverTheOneBeforeAchieved)
 {
-    options_.settingsKey = false;  // no directory to sweep
     options_.uninstallEntry = false;
     SetUp();
     Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
@@ -177,10 +176,11 @@ TEST_F(UninstallSequenceTest, RemovalThatCannotFinishKeepsTheEntryAndTheUninstal
 {
     // Another user's install (no value), a relative value, a folder that is
     // gone, a value ending in a blank, one naming another folder than the
-    // uninstaller's; a product file still running, a read-only one, one whose
-    // path is too long; a listing cut short. The product stays, and so must
-    // the means to remove it once the user has closed it; the completion
-    // says so. The shortcuts go all the same.
+    // uninstaller's; a product file still running (read-only too), one whose
+    // path is too long; a listing cut short. The product stays as it was,
+    // and so do the means to remove it once the user has closed it: entry,
+    // uninstaller, shortcuts. A notice says so; Enter closes it, nothing
+    // more.
     const std::string dir = options_.installDir;
     const std::string longDir = "C:\\" + std::string(237, 'q');  // 240 bytes
     const auto value = [](const std::string& text) {
@@ -193,7 +193,11 @@ TEST_F(UninstallSequenceTest, RemovalThatCannotFinishKeepsTheEntryAndTheUninstal
         {"blank after", [&] { value(dir + " "); }},
         {"stale", [&] { mem::AddFolder("C:\\Old"); value("C:\\Old"); }},
         {"running", [&] { value(dir); mem::SetInUse(dir + "\\Quillmere.exe"); }},
-        {"read-only", [&] { value(dir); mem::SetReadOnly(dir + "\\Quillmere.hlp"); }},
+        {"read-only, running", [&] {
+             value(dir);
+             mem::SetReadOnly(dir + "\\Quillmere.hlp");
+             mem::SetInUse(dir + "\\Quillmere.hlp");
+         }},
         {"too long", [&] { value(longDir); }},
         {"cut short", [&] { value(dir); mem::FailCall("FindNextFileA", ERROR_NOT_ENOUGH_MEMORY, 11); }},
     };
@@ -202,11 +206,13 @@ TEST_F(UninstallSequenceTest, RemovalThatCannotFinishKeepsTheEntryAndTheUninstal
         options_.installDir = row.first == "too long" ? longDir : dir;
         SetUp();
         row.second();
-        Run({{{mem::CLICK, IDOK, 0}}, {{mem::CLICK, IDCANCEL, 0}}});
+        Run({{{mem::CLICK, IDOK, 0}}, {{mem::PRESS_ENTER, 0, 0}}});
         EXPECT_TRUE(mem::KeyExists(HKEY_LOCAL_MACHINE, facts::kUninstallKey)) << row.first;
         EXPECT_TRUE(mem::FileExists(sample::UninstallerPath(options_))) << row.first;
-        EXPECT_EQ(mem::Processes().size(), 2u) << "no copy started for " << row.first;
-        EXPECT_FALSE(mem::FolderExists(options_.programs + "\\Quillmere")) << row.first;
+        EXPECT_EQ(mem::Processes().size(), 2u) << "no copy, no browser for " << row.first;
+        EXPECT_TRUE(mem::FileExists(options_.desktop + "\\Quillmere.lnk")) << row.first;
+        EXPECT_TRUE(mem::FileExists(options_.programs + "\\Quillmere\\Uninstall Quillmere.lnk"))
+            << row.first;
         ASSERT_EQ(mem::DialogsShown().size(), 2u) << row.first;
         EXPECT_EQ(mem::DialogsShown()[1].resourceId, IDD_REMOVE_UNFINISHED) << row.first;
     }

@@ -32,18 +32,20 @@ void RegisterUninstallerDialogs()
                                {IDC_CONFIRM_TEXT, mem::STATIC_TEXT, facts::kConfirmQuestion, false},
                                {-1, mem::STATIC_ICON, "", false},
                            });
-    // The same dialog but for its notice, when the removal could not finish.
-    for (const int id : {IDD_REMOVE_COMPLETED, IDD_REMOVE_UNFINISHED}) {
-        const char* notice =
-            id == IDD_REMOVE_COMPLETED ? facts::kCompletedNotice : facts::kUnfinishedNotice;
-        mem::AddDialogTemplate(id, {
-                                       {IDOK, mem::DEFAULT_PUSH_BUTTON, "&Yes", true},
-                                       {IDCANCEL, mem::PUSH_BUTTON, "&No", true},
-                                       {-1, mem::STATIC_TEXT, facts::kCompletedQuestion, false},
-                                       {-1, mem::STATIC_TEXT, notice, false},
-                                       {-1, mem::STATIC_ICON, "", false},
-                                   });
-    }
+    mem::AddDialogTemplate(IDD_REMOVE_COMPLETED,
+                           {
+                               {IDOK, mem::DEFAULT_PUSH_BUTTON, "&Yes", true},
+                               {IDCANCEL, mem::PUSH_BUTTON, "&No", true},
+                               {-1, mem::STATIC_TEXT, facts::kCompletedQuestion, false},
+                               {-1, mem::STATIC_TEXT, facts::kCompletedNotice, false},
+                               {-1, mem::STATIC_ICON, "", false},
+                           });
+    mem::AddDialogTemplate(IDD_REMOVE_UNFINISHED,
+                           {
+                               {IDOK, mem::DEFAULT_PUSH_BUTTON, "OK", true},
+                               {-1, mem::STATIC_TEXT, facts::kUnfinishedNotice, false},
+                               {-1, mem::STATIC_ICON, "", false},
+                           });
 }
 
 void RegisterUninstallerProgram()
