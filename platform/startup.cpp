@@ -62,11 +62,22 @@ const char* CommandTail(const char* commandLine, const char* ownPath,
     }
     line[length] = '\0';
     char full[MAX_PATH];
-    const DWORD fullLength = fullPath(line, MAX_PATH, full, 0);
-    if (fullLength == 0 || fullLength >= MAX_PATH || !NamesEqualIgnoringAsciiCase(full, ownPath)) {
+    LPSTR lastName = 0;
+    const DWORD fullLength = fullPath(line, MAX_PATH, full, &lastName);
+    if (fullLength == 0 || fullLength >= MAX_PATH) {
         return tail;
     }
-    return rest;
+    // CreateProcess starts "...\Uninstall" as "...\Uninstall.exe", and hands
+    // the line on as written. No trail byte of a double-byte character is a
+    // ".", so the last name is looked at byte by byte.
+    const char* dot = lastName;
+    while (dot != 0 && *dot != '\0' && *dot != '.') {
+        ++dot;
+    }
+    if (dot != 0 && *dot == '\0') {
+        AppendString(full, MAX_PATH, ".exe");
+    }
+    return NamesEqualIgnoringAsciiCase(full, ownPath) ? rest : tail;
 }
 
 int ProgramStart(void)

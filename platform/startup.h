@@ -22,7 +22,9 @@ const char* SkipProgramName(const char* commandLine, BOOL(WINAPI* isLeadByte)(BY
 // path) is normalised. So a line that does not begin with a quote and, its
 // trailing blanks and control bytes removed, is ownPath once fullPath
 // (GetFullPathNameA) has spelt it out, compared without regard to ASCII
-// case, has an empty tail. ownPath is empty when unknown.
+// case, has an empty tail. As CreateProcess does, ".exe" is added to a last
+// name without a "." (if it still fits in MAX_PATH bytes) before the
+// comparison. ownPath is empty when unknown.
 const char* CommandTail(const char* commandLine, const char* ownPath,
                         BOOL(WINAPI* isLeadByte)(BYTE),
                         DWORD(WINAPI* fullPath)(LPCSTR, DWORD, LPSTR, LPSTR*));

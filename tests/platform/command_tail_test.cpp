@@ -52,6 +52,12 @@ std::string OwnPathOfLength(size_t bytes)
            "Uninstall.exe";
 }
 
+// An own path of this many bytes, as GetModuleFileNameA gives it.
+std::string LongOwnPath(size_t bytes)
+{
+    return "C:\\Program Files\\" + std::string(bytes - 31, 'q') + "\\Uninstall.exe";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandTailTest,
     ::testing::Values(
@@ -85,6 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
         TailCase{"OtherPathSpeltAnotherWayIsCut", "C:/Program Files/Quillmere/Setup.exe", "Files/Quillmere/Setup.exe"},
         TailCase{"OwnPathOf259BytesHasNoTail", OwnPathOfLength(259), ""},
         TailCase{"OwnPathOf260BytesIsCut", OwnPathOfLength(260), OwnPathOfLength(260).substr(11)},
+        // CreateProcess adds ".exe" to a last name without a ".".
+        TailCase{"OwnPathWithoutExeHasNoTail", "C:\\Program Files\\Quillmere\\Uninstall \t", ""},
+        TailCase{"OwnPathWithoutExeBelowAFolderWithADotHasNoTail", "C:\\Program Files\\Q.1\\Uninstall", "",
+                 "C:\\Program Files\\Q.1\\Uninstall.exe"},
+        TailCase{"OwnPathWithAnotherExtensionIsCut", "C:\\Program Files\\Quillmere\\Uninstall.ex",
+                 "Files\\Quillmere\\Uninstall.ex"},
+        TailCase{"OwnPathOf259BytesWithoutExeHasNoTail", LongOwnPath(259).substr(0, 255), "",
+                 LongOwnPath(259)},
         // Only A-Z and a-z fold: "[" and "{", "@" and "`" stay apart.
         TailCase{"OwnPathFoldsAToZ", "c:\\zeta a\\az.exe", "", "C:\\ZETA A\\AZ.EXE"},
         TailCase{"OwnPathFoldsNothingElse", "C:\\x[ y\\@.exe", "y\\@.exe", "C:\\x{ y\\`.exe"}),
