@@ -1,6 +1,7 @@
 // The start-up's command-tail rule, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/memory_platform.h"
@@ -58,6 +59,15 @@ std::string LongOwnPath(size_t bytes)
     return "C:\\Program Files\\" + std::string(bytes - 31, 'q') + "\\Uninstall.exe";
 }
 
+// The path with "/" for every "\".
+std::string Slashed(std::string path)
+{
+    for (char& c : path) {
+        c = c == '\\' ? '/' : c;
+    }
+    return path;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandTailTest,
     ::testing::Values(
@@ -99,6 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "Files\\Quillmere\\Uninstall.ex"},
         TailCase{"OwnPathOf259BytesWithoutExeHasNoTail", LongOwnPath(259).substr(0, 255), "",
                  LongOwnPath(259)},
+        TailCase{"OwnPathOf259BytesThenMoreIsCut", OwnPathOfLength(259) + " x",
+                 OwnPathOfLength(259).substr(11) + " x"},
+        TailCase{"OwnPathSpeltOutTo259BytesHasNoTail", Slashed(LongOwnPath(259)), "", LongOwnPath(259)},
         // Only A-Z and a-z fold: "[" and "{", "@" and "`" stay apart.
         TailCase{"OwnPathFoldsAToZ", "c:\\zeta a\\az.exe", "", "C:\\ZETA A\\AZ.EXE"},
         TailCase{"OwnPathFoldsNothingElse", "C:\\x[ y\\@.exe", "y\\@.exe", "C:\\x{ y\\`.exe"}),
@@ -121,13 +134,47 @@ TEST_F(CommandTailLeadBytes, LeadByteInsideQuotesTakesAQuoteTrailByteAlong)
 
 TEST_F(CommandTailLeadBytes, LeadByteAtTheEndDoesNotRunPastTheZero)
 {
-    const char line[] = {'"', 'a', '\x81', '\0', 'X', '\0'};
+    // Past the zero a quote would end the name and leave "X" as the tail.
+    const char line[] = {'"', 'a', '\x81', '\0', '"', 'X', '\0'};
     EXPECT_EQ(std::string(SkipProgramName(line, ShiftJisLeadByte)), "");
 }
 
 TEST_F(CommandTailLeadBytes, LeadBytesOutsideQuotesAreOrdinaryNameBytes)
 {
     EXPECT_EQ(Tail("a\x81 b", ShiftJisLeadByte), "b");
+}
+
+// A stand-in for GetFullPathNameA that spells every line out as the own
+// path, answers with g_spelledLength, and keeps the longest line it was
+// handed: a comparison made against a failed or cut spelling would match.
+DWORD g_spelledLength = 0;
+size_t g_longestLine = 0;
+
+DWORD WINAPI SpellsOwnPath(LPCSTR path, DWORD, LPSTR buffer, LPSTR* filePart)
+{
+    g_longestLine = std::max(g_longestLine, std::string(path).size());
+    std::copy(OWN.c_str(), OWN.c_str() + OWN.size() + 1, buffer);
+    *filePart = buffer + OWN.rfind('\\') + 1;
+    return g_spelledLength;
+}
+
+TEST(CommandTailSpelling, OnlyAWholeSpellingOfALineThatFitsIsCompared)
+{
+    const struct {
+        size_t lineLength;
+        DWORD spelledLength;
+        bool noTail;
+    } rows[] = {{OWN.size(), 0, false},           {OWN.size(), MAX_PATH, false},
+                {OWN.size(), MAX_PATH - 1, true}, {MAX_PATH - 1, MAX_PATH - 1, true},
+                {MAX_PATH, MAX_PATH - 1, false}};
+    for (const auto& row : rows) {
+        const std::string line = OWN + std::string(row.lineLength - OWN.size(), '\\');
+        g_spelledLength = row.spelledLength;
+        g_longestLine = 0;
+        const std::string tail = CommandTail(line.c_str(), OWN.c_str(), NoLeadBytes, SpellsOwnPath);
+        EXPECT_EQ(tail.empty(), row.noTail) << row.lineLength << " " << row.spelledLength;
+        EXPECT_LE(g_longestLine, MAX_PATH - 1u) << row.lineLength;
+    }
 }
 
 }  // namespace
