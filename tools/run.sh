@@ -8,6 +8,11 @@
 # tools/run.sh --product shows the same job done by the shipped 32-bit file
 # itself, under the emulated 32-bit Wine (tools/setup-i386-wine.sh).
 set -euo pipefail
+# The signing password is for tools/sign.sh alone: it leaves this script's
+# environment at once, so of what this script starts only tools/demo.py gets
+# it, and hands it to its build alone.
+password="${SIGN_PASSWORD:-}"
+unset SIGN_PASSWORD
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 if [ "${1:-}" = --product ]; then
@@ -20,6 +25,6 @@ and each dialog to show), not because of the uninstaller.
 TEXT
     tools/setup-i386-wine.sh
     export WINE_TARGET=i686
-    exec tools/demo.py --build tools/windows-builds.sh build/i686/Uninstall.exe
+    SIGN_PASSWORD="$password" exec tools/demo.py --build tools/windows-builds.sh build/i686/Uninstall.exe
 fi
-exec tools/demo.py --build tools/windows-builds.sh build/x86_64/Uninstall.exe
+SIGN_PASSWORD="$password" exec tools/demo.py --build tools/windows-builds.sh build/x86_64/Uninstall.exe

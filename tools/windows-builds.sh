@@ -5,6 +5,10 @@
 # reconfigures them in place and goes on from what this built. Uninstall.exe
 # is signed if the environment names a certificate (tools/sign.sh).
 set -euo pipefail
+# The signing password is for tools/sign.sh alone: it leaves this script's
+# environment at once, so nothing else this script starts gets it.
+password="${SIGN_PASSWORD:-}"
+unset SIGN_PASSWORD
 cd "$(dirname "$0")/.."
 # Both configured at once: most of a configure is waiting on compiler checks.
 pids=()
@@ -17,5 +21,5 @@ for pid in "${pids[@]}"; do wait "$pid"; done
 for arch in i686 x86_64; do
     cmake --build "build/$arch" -j2
 done
-tools/sign.sh build/i686/Uninstall.exe
+SIGN_PASSWORD="$password" tools/sign.sh build/i686/Uninstall.exe
 ls -l build/i686/Uninstall.exe build/x86_64/Uninstall.exe

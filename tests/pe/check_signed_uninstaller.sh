@@ -61,6 +61,32 @@ verify b/Uninstall.exe || true  # the time is read either way
 grep -qF "$(signing_time "$(git -C "$here" log -1 --format=%ct)")" verify.log ||
     fail "without SOURCE_DATE_EPOCH the signing time is not HEAD's commit time"
 
+# The scripts that reach sign.sh hand it the password, and nothing else they
+# start has it: not apt-get run as root, cmake, ninja, ctest and every test,
+# nor the demo's Wine (a prefix stand-in looks).
+tools="$here/../../tools" && mkdir -p tree/tools tree/build/x86_64 && touch tree/build/x86_64/Uninstall.exe
+cp "$tools"/{build,windows-builds,test,run}.sh tree/tools/
+for stub in bin/cmake bin/ctest bin/ls tree/tools/install-deps.sh tree/tools/setup-i386-wine.sh; do
+    printf '#!/bin/sh\n[ -z "${SIGN_PASSWORD+x}" ] || echo %s >>"%s/leaks"\n' "${stub##*/}" "$work" >"$stub"
+done
+printf '#!/bin/sh\necho "$SIGN_PASSWORD" >>"%s/handed"\n' "$work" >tree/tools/sign.sh
+cat >tree/tools/demo.py <<PYTHON
+#!/usr/bin/python3
+import os, sys; sys.path.insert(0, "$tools")
+from winekit import wineprefix
+class Prefix:
+    def __init__(self): "SIGN_PASSWORD" in os.environ and open("$work/leaks", "a").write("wine\\n")
+    def close(self): pass
+wineprefix.session, wineprefix.WinePrefix = (lambda *a, **k: None), Prefix
+sys.exit(wineprefix.run_tool("demo", lambda prefix: None, sys.argv[3], build=[sys.argv[2]]))
+PYTHON
+chmod +x bin/* tree/tools/*
+for script in build.sh windows-builds.sh test.sh run.sh; do
+    PATH="$work/bin:$PATH" SIGN_PASSWORD=s3cret "tree/tools/$script" >/dev/null 2>&1 || fail "$script failed"
+done
+[ ! -e leaks ] || fail "SIGN_PASSWORD reached: $(sort -u leaks | tr '\n' ' ')"
+[ "$(cat handed)" = "$(printf 's3cret\n%.0s' 1 2 3 4)" ] || fail "sign.sh was not handed it by all four"
+
 # The signed file, its checksum, certificate table entry and the table taken
 # out, is the unsigned file (padded to the table's 8-byte alignment); a copy
 # with one byte of code changed does not verify.

@@ -424,7 +424,11 @@ def run_tool(name, body, uninstaller=None, display=None, build=None):
     the exit code: 0, or 1 with the message when the toolkit failed."""
     if uninstaller:
         os.environ["UNINSTALLER_EXE"] = str(uninstaller)
-    building = subprocess.Popen(build, stdin=subprocess.DEVNULL) if build else None
+    # The signing password (tools/run.sh hands it on) is the build's alone,
+    # for tools/sign.sh at its end: Wine and what it runs never see it.
+    password = os.environ.pop("SIGN_PASSWORD", None)
+    build_env = None if password is None else dict(os.environ, SIGN_PASSWORD=password)
+    building = subprocess.Popen(build, stdin=subprocess.DEVNULL, env=build_env) if build else None
     try:
         print("%s: setting up Wine for %s ..." % (name, uninstaller_exe()), file=sys.stderr,
               flush=True)
