@@ -203,6 +203,7 @@ TEST_F(ProgramFilesTest, CompletenessCheckSeesOnlyRealProductFilesAndClosesItsSe
         {"own name double-byte", [] {
              mem::SetAnsiCodePage(932);
              mem::AddFile("C:\\Apps\\Quillmere.exe");
+             mem::AddFile("C:\\Apps\\\x95\x5C.exe");
              mem::SetShellProcess("C:\\Apps\\\x95\x5C.exe", "a", "C:\\");
          }, false},
     };
