@@ -233,12 +233,14 @@ const VariantTable<ValueDraft> kOtherFolders = {
 };
 
 // The value's ways. A row named "" draws from a finer table, whose row names
-// the value.
+// the value. Most machines hold the value as an installer writes it: only a
+// value naming the install directory lets anything go, the shortcuts staying
+// with an unfinished removal.
 const VariantTable<ValueDraft> kValues = {
-    {10, "exact", nullptr},
-    {6, "no-terminator", [](Random&, ValueDraft& d) { d.bytes = d.dir; }},
-    {5, "mixed-case", [](Random& r, ValueDraft& d) { d.bytes = WithZero(RandomCase(r, d.dir)); }},
-    {6, "", [](Random& r, ValueDraft& d) { Draw(r, kTrailingSeparators, d); }},
+    {60, "exact", nullptr},
+    {36, "no-terminator", [](Random&, ValueDraft& d) { d.bytes = d.dir; }},
+    {30, "mixed-case", [](Random& r, ValueDraft& d) { d.bytes = WithZero(RandomCase(r, d.dir)); }},
+    {36, "", [](Random& r, ValueDraft& d) { Draw(r, kTrailingSeparators, d); }},
     {8, "",
      [](Random& r, ValueDraft& d) {
          Draw(r, kDriveValues, d);
@@ -405,6 +407,7 @@ const char* const kInstallOutcomes[] = {
     "listed=mixed-case",
     "listed=read-only",
     "listed=in-use",
+    "listed=read-only-in-use",
 };
 
 }  // namespace
@@ -460,16 +463,18 @@ void GenerateInstallContents(Random& r, Machine& m)
 
     const bool mixedCase = r.Percent(30);
     const unsigned presence = r.Percent(20) ? 40 : 85;
-    unsigned readOnly = 0, inUse = 0;
+    unsigned readOnly = 0, inUse = 0, both = 0;
     for (const char* listed : kProductFiles) {
         if (!r.Percent(presence)) {
             continue;
         }
-        // Rare: one such file keeps the removal from finishing.
-        const bool ro = r.Percent(3);
-        const bool used = !ro && r.Percent(3);
+        // Read-only goes; in use is rare: one such file keeps the removal
+        // from finishing (and one both keeps its bit).
+        const bool ro = r.Percent(7);
+        const bool used = r.Percent(3);
         readOnly += ro;
         inUse += used;
+        both += ro && used;
         m.tree.AddFile(dir + "\\" + (mixedCase ? RandomCase(r, listed) : std::string(listed)),
                        std::string("product file ") + listed, ro, used);
     }
@@ -481,6 +486,9 @@ void GenerateInstallContents(Random& r, Machine& m)
     }
     if (inUse > 0) {
         m.Note("listed", "in-use");
+    }
+    if (both > 0) {
+        m.Note("listed", "read-only-in-use");
     }
 
     InstallDraft extras{m, "", dir};

@@ -299,7 +299,8 @@ std::vector<A> GenerateAnswer(Random& r, bool confirmation)
         actions.push_back({mem::CLICK, IDOK, 0});
         break;
     case 1:
-        actions.push_back({mem::CLICK, IDCANCEL, 0});
+        // The unfinished notice has no "&No" to click, and only beeps at Alt+N.
+        actions.push_back(confirmation ? A{mem::CLICK, IDCANCEL, 0} : A{mem::ALT_KEY, 0, 'n'});
         break;
     case 2:
         actions.push_back({mem::PRESS_ENTER, 0, 0});
@@ -394,15 +395,16 @@ const char* const kMachineOutcomes[] = {
 };
 
 // Each dialog's answer twice (a user whose click did not close the dialog
-// clicks again; the first run of actions ends it otherwise), then Esc; and
-// Esc for any dialog beyond the two.
+// clicks again; the first run of actions ends it otherwise), then Esc twice
+// (the unfinished notice ignores the Alt keys of an answer, and is ended by
+// the Esc that follows, or the next); and Esc for any dialog beyond the two.
 std::vector<std::vector<A>> Script(const Machine& m)
 {
     std::vector<std::vector<A>> script;
     for (const std::vector<A>* answer : {&m.confirmAnswer, &m.completedAnswer}) {
         std::vector<A> actions = *answer;
         actions.insert(actions.end(), answer->begin(), answer->end());
-        actions.push_back({mem::PRESS_ESCAPE, 0, 0});
+        actions.insert(actions.end(), 2, {mem::PRESS_ESCAPE, 0, 0});
         script.push_back(actions);
     }
     script.push_back({{mem::PRESS_ESCAPE, 0, 0}});

@@ -4,8 +4,11 @@
 // hand-off starts it), each checked for
 //
 //   safety: nothing goes but the product's own files and folders and its
-//   uninstall key, and nothing is written but the temporary copy;
-//   completeness: whatever of the product could go on that machine is gone.
+//   uninstall key, nothing is written but the temporary copy, and no
+//   read-only bit changes but the copy's, the uninstaller's and the
+//   product files' (kept by those that stay);
+//   completeness: whatever of the product could go on that machine is gone,
+//   and a removal that cannot finish changes nothing else.
 //
 // The parts, each standing on its own, each in its own file:
 //   windows_paths.cpp     - how Windows resolves a path, for comparing paths;
@@ -426,12 +429,13 @@ struct Expected {
 Expected ExpectedRemovals(const Machine& m, const Legitimate& legit);
 
 // What an injected failure excuses. Failures whose effect is one path are
-// followed precisely: a failed delete leaves that file (and so its folder),
-// a failed search leaves its folder's files and the folder, a failed folder
-// lookup leaves what lies in that folder. The calls whose failure changes
-// nothing that is checked excuse nothing. After any other failure (the
-// hand-off, the registry reads, the dialogs, the strings) completeness is
-// not checked on that machine, only safety.
+// followed precisely: a failed delete, or a failed read or change of
+// attributes, leaves that file (and so its folder) or that folder with what
+// it holds, a failed search leaves its folder's files and the folder, a
+// failed folder lookup leaves what lies in that folder. The calls whose
+// failure changes nothing that is checked excuse nothing. After any other
+// failure (the hand-off, the registry reads, the dialogs, the strings)
+// completeness is not checked on that machine, only safety.
 struct Excuses {
     bool any = false;        // a call was made to fail
     bool unscoped = false;   // completeness not checked
@@ -447,8 +451,8 @@ void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::str
 
 // How a machine's completeness was judged, for the summary.
 enum Judged { JUDGED_WHOLE, JUDGED_EXCUSED, NOT_JUDGED };
-Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
-                         std::vector<std::string>& problems);
+Judged CheckCompleteness(const Machine& m, const Legitimate& legit, const Expected& expected,
+                         const Excuses& excuses, std::vector<std::string>& problems);
 
 }  // namespace generated
 

@@ -164,7 +164,7 @@ Outcome RunAndCheck(const Machine& m, ModelFaults& faults)
     const Expected expected = ExpectedRemovals(m, legit);
     const Excuses excuses = InjectedFailures(m, legit);
     CheckSafety(m, legit, outcome.problems);
-    outcome.judged = CheckCompleteness(expected, excuses, outcome.problems);
+    outcome.judged = CheckCompleteness(m, legit, expected, excuses, outcome.problems);
     for (const std::string& fault : faults.Take()) {
         outcome.problems.push_back("model fault: " + fault.substr(0, fault.find('\n')));
     }
@@ -349,7 +349,7 @@ TEST_F(GeneratedMachinesTest, ChecksReportAStrayDeletionAStrayWriteAndALeftover)
 
         std::vector<std::string> problems;
         CheckSafety(m, legit, problems);
-        CheckCompleteness(expected, InjectedFailures(m, legit), problems);
+        CheckCompleteness(m, legit, expected, InjectedFailures(m, legit), problems);
         std::string all;
         for (const std::string& problem : problems) {
             all += problem + "\n";

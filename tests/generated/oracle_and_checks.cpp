@@ -24,10 +24,16 @@ bool IsFullPath(const std::string& text)
            (text[2] == '\\' || text[2] == '/');
 }
 
+// A name of the product's list at the top of the install directory.
+bool IsProductFile(const Legitimate& legit, const WinPath& path)
+{
+    return legit.hasInstallDir && !path.IsRoot() && path.Parent() == legit.installDir &&
+           IsListedName(path.Name());
+}
+
 bool MayDeleteFile(const Legitimate& legit, const WinPath& path)
 {
-    return (legit.hasInstallDir && !path.IsRoot() && path.Parent() == legit.installDir &&
-            IsListedName(path.Name())) ||
+    return IsProductFile(legit, path) ||
            (legit.hasGroup && !path.IsRoot() && path.Parent() == legit.group) ||
            (legit.hasShortcut && path == legit.shortcut) || path == legit.uninstaller ||
            (legit.hasTempCopy && path == legit.tempCopy);
@@ -39,15 +45,17 @@ bool MayRemoveFolder(const Legitimate& legit, const WinPath& path)
            (legit.hasGroup && path == legit.group);
 }
 
-// A file a DeleteFileA of this path (at most 259 bytes) can delete.
-bool Deletable(const Item* item, size_t pathLength)
+// A file a DeleteFileA of this path (at most 259 bytes) can delete, or,
+// for the product's own files, whose read-only bit is cleared first.
+bool Deletable(const Item* item, size_t pathLength, bool clearsReadOnly = false)
 {
-    return item != nullptr && !item->folder && !item->readOnly && !item->inUse &&
-           pathLength <= kMaxPath - 1;
+    return item != nullptr && !item->folder && (clearsReadOnly || !item->readOnly) &&
+           !item->inUse && pathLength <= kMaxPath - 1;
 }
 
 // Files at the top of a folder that a sweep of folderText (listing
-// folderText + "\*.*", deleting folderText + "\" + name) can delete.
+// folderText + "\*.*", deleting folderText + "\" + name) can delete. The
+// sweep of listed names alone is the product's, which clears read-only bits.
 std::vector<const Item*> SweepableFiles(const Tree& tree, const WinPath& folder,
                                         const std::string& folderText, bool listedOnly)
 {
@@ -58,7 +66,7 @@ std::vector<const Item*> SweepableFiles(const Tree& tree, const WinPath& folder,
     for (const Item* child : tree.Children(folder)) {
         const std::string name = NameText(child->path);
         if ((!listedOnly || IsListedName(name)) &&
-            Deletable(child, folderText.size() + 1 + name.size())) {
+            Deletable(child, folderText.size() + 1 + name.size(), listedOnly)) {
             files.push_back(child);
         }
     }
@@ -187,14 +195,15 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     expected.key = expected.finished && m.uninstallKey && !m.uninstallKeyProtected &&
                    !m.uninstallKeySubkey;
 
-    if (FolderLookupWorks(tree, m.desktop, m.desktopState)) {
+    // The shortcuts go with the entry, and so stay with it too.
+    if (expected.finished && FolderLookupWorks(tree, m.desktop, m.desktopState)) {
         const std::string shortcut = m.desktop + "\\" + facts::kDesktopShortcut;
         if (Deletable(tree.Find(legit.shortcut), shortcut.size())) {
             expected.files.insert(legit.shortcut.Key());
         }
     }
 
-    if (FolderLookupWorks(tree, m.programs, m.programsState)) {
+    if (expected.finished && FolderLookupWorks(tree, m.programs, m.programsState)) {
         const std::string group = m.programs + "\\" + facts::kProgramGroup;
         if (group.size() <= kMaxPath - 1) {
             std::set<std::string> groupFiles;
@@ -226,7 +235,8 @@ Expected ExpectedRemovals(const Machine& m, const Legitimate& legit)
     expected.files.insert(legit.tempCopy.Key());
     // With a free mutex of that name held elsewhere the copy does not wait
     // for the uninstaller's end, but its delete is tried again until then.
-    if (!m.uninstallerReadOnly && !m.uninstallerInUse) {
+    // A read-only uninstaller has its bit cleared before the hand-off.
+    if (!m.uninstallerInUse) {
         expected.files.insert(legit.uninstaller.Key());
     }
     if (legit.hasInstallDir && fullPath && !legit.installDir.IsRoot() &&
@@ -244,22 +254,29 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
     for (const mem::ProcessRecord& process : mem::Processes()) {
         cwdOf[process.id] = Resolve(process.currentDirectory);
     }
+    auto excuseChildren = [&](const WinPath& folder) {
+        for (const Item* child : m.tree.Children(folder)) {
+            excuses.keys.insert(child->key);
+        }
+    };
     // A product file left, or a folder of them not listed, in the install
     // directory or the uninstaller's folder: the removal does not finish,
-    // and the entry and the uninstaller stay, and no copy is made.
+    // and the entry, the uninstaller, the shortcuts and the install
+    // directory stay, and no copy is made.
     auto excuseUnfinished = [&](const WinPath& folder) {
         if ((legit.hasInstallDir && folder == legit.installDir) ||
             folder == legit.uninstaller.Parent()) {
             excuses.key = true;
-            excuses.keys.insert(legit.uninstaller.Key());
-            excuses.keys.insert(legit.tempCopy.Key());
+            for (const WinPath* kept : {&legit.uninstaller, &legit.tempCopy, &legit.shortcut,
+                                        &legit.group, &legit.installDir}) {
+                excuses.keys.insert(kept->Key());
+            }
+            excuseChildren(legit.group);
         }
     };
     auto excuseFolder = [&](const WinPath& folder) {
         excuses.keys.insert(folder.Key());
-        for (const Item* child : m.tree.Children(folder)) {
-            excuses.keys.insert(child->key);
-        }
+        excuseChildren(folder);
         excuseUnfinished(folder);
     };
     for (const mem::CallRecord& call : log) {
@@ -273,10 +290,15 @@ Excuses InjectedFailures(const Machine& m, const Legitimate& legit)
             op == "RegCloseKey" || op == "WinExec") {
             continue;
         }
-        if (op == "DeleteFileA") {
+        if (op == "DeleteFileA" || op == "GetFileAttributesA" || op == "SetFileAttributesA") {
+            // Its attributes unread or unchanged, a file stays (read-only,
+            // or its bit not put back), a product file counts as there or
+            // gone, and a folder (the group, the install directory) stays
+            // with all it holds.
             const WinPath path = Resolve(Unquote(call.args[0]), cwdOf[call.processId]);
             excuses.keys.insert(path.Key());
             excuses.keys.insert(path.Parent().Key());
+            excuseChildren(path);
             if (!path.IsRoot() && IsListedName(path.Name())) {
                 excuseUnfinished(path.Parent());
             }
@@ -323,8 +345,14 @@ void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::str
             allowed = MayRemoveFolder(legit, Resolve(target));
         } else if (change.kind == mem::KEY_DELETED) {
             allowed = UpperAscii(target) == UpperAscii(std::string("HKLM\\") + kUninstallKey);
-        } else if (change.kind == mem::FILE_WRITTEN || change.kind == mem::ATTRIBUTES_SET) {
+        } else if (change.kind == mem::FILE_WRITTEN) {
             allowed = legit.hasTempCopy && Resolve(target) == legit.tempCopy;
+        } else if (change.kind == mem::ATTRIBUTES_SET) {
+            // The copy, the uninstaller and the product's plain files alone.
+            const WinPath path = Resolve(target);
+            const Item* item = m.tree.Find(path);
+            allowed = (legit.hasTempCopy && path == legit.tempCopy) || path == legit.uninstaller ||
+                      (IsProductFile(legit, path) && item != nullptr && !item->folder);
         }
         if (!allowed) {
             problems.push_back("unsafe: " + mem::Text(change));
@@ -360,8 +388,8 @@ void CheckSafety(const Machine& m, const Legitimate& legit, std::vector<std::str
     }
 }
 
-Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
-                         std::vector<std::string>& problems)
+Judged CheckCompleteness(const Machine& m, const Legitimate& legit, const Expected& expected,
+                         const Excuses& excuses, std::vector<std::string>& problems)
 {
     if (excuses.unscoped) {
         return NOT_JUDGED;
@@ -391,6 +419,22 @@ Judged CheckCompleteness(const Expected& expected, const Excuses& excuses,
     const int completion = expected.finished ? IDD_REMOVE_COMPLETED : IDD_REMOVE_UNFINISHED;
     if (!excuses.any && (shown.size() != 2 || shown[1].resourceId != completion)) {
         problems.push_back("wrong completion dialog: expected " + std::to_string(completion));
+    }
+    // Unfinished, the product stays as it was but for its files that went.
+    for (const mem::ChangeRecord& change : mem::Changes()) {
+        if (!excuses.any && !expected.finished && !IsProductFile(legit, Resolve(change.path))) {
+            problems.push_back("unfinished, yet changed: " + mem::Text(change));
+        }
+    }
+    // A product file that could not go keeps its read-only bit (read on the
+    // model itself, past a failure still armed).
+    for (const Item& item : m.tree.Items()) {
+        const char* path = item.key.c_str();
+        if (item.readOnly && IsProductFile(legit, item.resolved) && excuses.keys.count(path) == 0 &&
+            mem::FileExists(path) &&
+            (MemoryPlatformOps.GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) == 0) {
+            problems.push_back("read-only bit lost: " + item.key);
+        }
     }
     return excuses.any ? JUDGED_EXCUSED : JUDGED_WHOLE;
 }
