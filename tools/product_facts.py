@@ -55,8 +55,9 @@ CONFIRM_QUESTION = ("Are you sure you want to completely remove Quillmere "
                     "and all of its components?")
 COMPLETED_CAPTION = "Uninstall Completed"
 COMPLETED_NOTICE = "Quillmere has been successfully removed from your system!"
-# The completion dialog's notice when a product file stayed (the product
-# still running, a read-only file): the entry and the uninstaller stay.
+# The notice shown instead when the removal could not finish (a product
+# file still running): the entry, the uninstaller and the shortcuts stay.
+UNFINISHED_CAPTION = "Uninstall Not Completed"
 UNFINISHED_NOTICE = ("Quillmere could not be removed completely. "
                      "Close it and try again.")
 COMPLETED_QUESTION = ("Would you like to tell us why did you uninstall "
@@ -101,27 +102,6 @@ def control(name, ident, cls, style, rect, text):
             "style": style, "rect": rect, "text": text}
 
 
-def completion_dialog(notice):
-    """The completion dialog, the same whether the removal finished or not
-    but for its notice."""
-    return {
-        "size": (186, 85),
-        "caption": COMPLETED_CAPTION,
-        "controls": [
-            control("Yes button", 1, "button", DEFAULT_BUTTON,
-                    (37, 64, 50, 14), "&Yes"),
-            control("No button", 2, "button", PUSH_BUTTON,
-                    (98, 64, 50, 14), "&No"),
-            control("question", NO_ID, "static", LEFT_TEXT, (40, 36, 134, 22),
-                    COMPLETED_QUESTION),
-            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
-                    notice),
-            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
-                    ICON_TEXT),
-        ],
-    }
-
-
 DIALOGS = {
     IDD_CONFIRM_REMOVE: {
         "size": (222, 61),
@@ -137,8 +117,36 @@ DIALOGS = {
                     ICON_TEXT),
         ],
     },
-    IDD_REMOVE_COMPLETED: completion_dialog(COMPLETED_NOTICE),
-    IDD_REMOVE_UNFINISHED: completion_dialog(UNFINISHED_NOTICE),
+    IDD_REMOVE_COMPLETED: {
+        "size": (186, 85),
+        "caption": COMPLETED_CAPTION,
+        "controls": [
+            control("Yes button", 1, "button", DEFAULT_BUTTON,
+                    (37, 64, 50, 14), "&Yes"),
+            control("No button", 2, "button", PUSH_BUTTON,
+                    (98, 64, 50, 14), "&No"),
+            control("question", NO_ID, "static", LEFT_TEXT, (40, 36, 134, 22),
+                    COMPLETED_QUESTION),
+            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
+                    COMPLETED_NOTICE),
+            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
+                    ICON_TEXT),
+        ],
+    },
+    # Nothing to ask: one button, centred, which Enter, Esc and the close
+    # box answer alike.
+    IDD_REMOVE_UNFINISHED: {
+        "size": (186, 61),
+        "caption": UNFINISHED_CAPTION,
+        "controls": [
+            control("OK button", 1, "button", DEFAULT_BUTTON,
+                    (68, 40, 50, 14), "OK"),
+            control("notice", NO_ID, "static", LEFT_TEXT, (40, 10, 140, 20),
+                    UNFINISHED_NOTICE),
+            control("icon", NO_ID, "static", ICON_PICTURE, (5, 10, 21, 20),
+                    ICON_TEXT),
+        ],
+    },
 }
 
 VERSION_STRINGS = {

@@ -168,8 +168,8 @@ class CheckerRejectsAlteredCopies(ExeTestCase):
                                       struct.pack("<H", 135))],
                             "RemoveCompletedDialog."
                             "test_HasEveryControlInTabOrderAsListed")
-        # The one control the two completion dialogs do not share.
-        notice = self.dialog(IDD_REMOVE_UNFINISHED)["controls"][3]
+        # The unfinished removal's notice, in a template of its own.
+        notice = self.dialog(IDD_REMOVE_UNFINISHED)["controls"][1]
         self.assertRejected("unfinished", [(notice["text_offset"],
                                             "q".encode("utf-16-le"))],
                             "RemoveUnfinishedDialog."
