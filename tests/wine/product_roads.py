@@ -38,11 +38,13 @@ ROADS = (
     "test_self_delete.HandOffUnderWine.test_StaleCopyThatCannotBeOverwrittenIsNeverStarted",
     # The cleanup role started by hand, its tail with blanks.
     "test_roles.RoleChoiceUnderWine.test_TailWithBlanksNamesOneFileWhole",
-    # A program group that is a link, in a removal a read-only product
-    # file keeps from finishing (no hand-off, the unfinished notice), and
-    # a read-only uninstaller whose copy must still go.
+    # A program group that is a link; a product file held open, which
+    # keeps the removal from finishing (no hand-off, the unfinished notice
+    # and its one button); and an install read-only throughout, files and
+    # uninstaller, that still goes whole in one run.
     "test_removal.RemovalOnSampleInstall.test_GroupThatIsALinkLeavesTheFilesItLeadsTo",
-    "test_self_delete.HandOffUnderWine.test_ReadOnlyUninstallerLeavesNoCopyBehind",
+    "test_self_delete.HandOffUnderWine.test_FileHeldOpenKeepsTheEntryAndStartsNoHandOff",
+    "test_self_delete.HandOffUnderWine.test_ReadOnlyInstallGoesWholeInOneRun",
 )
 
 

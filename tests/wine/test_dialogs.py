@@ -192,8 +192,8 @@ class FeedbackBrowserPath(WineTestCase):
                     install_recorder(self.prefix, recorder)
                     self.prefix.unix(recorder + ".log").unlink(missing_ok=True)
                 register_browser(self.prefix, registered)
-                twin = self.install_twin()
-                run = self.prefix.start('"%s"' % twin)
+                # Only a removal that finished asks for feedback.
+                run = self.prefix.start(lay_sample_install(self.prefix).command_line)
                 Dialog.wait(self.prefix, CONFIRM_CAPTION).click("Yes")
                 Dialog.wait(self.prefix, COMPLETED_CAPTION).click("&Yes")
                 ran = lambda: {r: [(line, path.lower()) for line, path in

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The removal under Wine on a sample install: exactly the product's own
-files and its shortcuts go; whatever else the user has stays. A product file
-that stays keeps the entry in the list of installed programs and the
-uninstaller, to run it again."""
+files and its shortcuts go; whatever else the user has stays. A removal that
+could not finish keeps the entry in the list of installed programs, the
+uninstaller and the shortcuts, to run it again."""
 
 import shutil
 import unittest
@@ -10,9 +10,10 @@ import unittest
 import product_facts as facts
 from winekit.base import wait_until
 from winekit.dialogs import Dialog
-from winekit.product import (CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES, PRODUCT_FILES,
-                             PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
-                             UNINSTALLER_NAME, UNINSTALL_KEY, confirm_removal, lay_sample_install)
+from winekit.product import (CLOSING_BUTTON, CONFIRM_CAPTION, MIXED_CASE_PRODUCT_FILES,
+                             PRODUCT_FILES, PROGRAM_GROUP_FILES, PROGRAM_PATH_VALUE, SETTINGS_KEY,
+                             TEMP_COPY_NAME, UNINSTALLER_NAME, UNINSTALL_KEY, confirm_removal,
+                             lay_sample_install)
 from winekit.registry import reg_key, reg_string
 from winekit.snapshots import diff
 from winekit.testcase import WineTestCase
@@ -26,10 +27,6 @@ class RemovalOnSampleInstall(WineTestCase):
         # The installer's names in other letter cases: the sweep must match
         # them all the same.
         self.sample = lay_sample_install(self.prefix, files=MIXED_CASE_PRODUCT_FILES)
-        # One of the product's files (the help file) made read-only: it
-        # stays, so no removal here finishes.
-        self.read_only = self.sample.files[1]
-        self.prefix.write_file(self.read_only, "help the user may not delete", read_only=True)
         install = self.sample.install_dir
         listed = PRODUCT_FILES[0]
         self.others = [
@@ -47,32 +44,32 @@ class RemovalOnSampleInstall(WineTestCase):
             self.prefix.write_file(path, "not the uninstaller's")
         self.before = self.prefix.snapshot()
 
-    def remove(self, notice=facts.UNFINISHED_NOTICE):
-        """The whole road: "Yes", "&No" in the dialog of a removal that
-        could not finish (notice None: whichever), and whatever runs
-        ended."""
+    def remove(self, notice=facts.COMPLETED_NOTICE):
+        """The whole road: "Yes", "&No" in the completion dialog that shows
+        notice or "OK" in an unfinished one's (notice None: whichever), and
+        whatever runs ended."""
         run = self.prefix.start(self.sample.command_line, cwd=self.sample.install_dir)
         completed = confirm_removal(self.prefix)
         if notice:
             completed.control(notice)
-        completed.click("&No")
+        completed.click(CLOSING_BUTTON[completed.caption])
         self.assertEqual(run.exit_code(), 0)
         self.assertEnded([UNINSTALLER_NAME, TEMP_COPY_NAME], 10)
         wait_until(lambda: not self.prefix.exists(self.prefix.temp + "\\" + TEMP_COPY_NAME), 10,
                    "the temporary copy to go")
         return self.prefix.snapshot()
 
-    def expected_changes(self, gone, gone_dirs=(), key=True):
+    def expected_changes(self, gone, gone_dirs=()):
         return sorted(["- file %s" % p.lower() for p in gone]
                       + ["- dir %s" % p.lower() for p in gone_dirs]
-                      + ["- key %s" % UNINSTALL_KEY.lower()] * key)
+                      + ["- key %s" % UNINSTALL_KEY.lower()])
 
     def test_RemovesExactlyTheProductsFilesAndShortcuts(self):
         after = self.remove()
-        gone = [p for p in self.sample.files if p != self.read_only]
+        gone = self.sample.files + [self.sample.uninstaller]
         gone += [self.sample.desktop_shortcut] + self.sample.group_files
         self.assertEqual(sorted(diff(self.before, after)),
-                         self.expected_changes(gone, [self.sample.program_group], key=False))
+                         self.expected_changes(gone, [self.sample.program_group]))
 
     def test_GroupThatIsALinkLeavesTheFilesItLeadsTo(self):
         # The group is a link to a folder of the user's own files, among
@@ -88,20 +85,19 @@ class RemovalOnSampleInstall(WineTestCase):
         group.symlink_to(self.prefix.unix(notes), target_is_directory=True)
         before = self.prefix.snapshot()
         after = self.remove()
-        gone = [p for p in self.sample.files if p != self.read_only]
+        gone = self.sample.files + [self.sample.uninstaller]
         gone += [self.sample.desktop_shortcut]
-        self.assertEqual(sorted(diff(before, after)), self.expected_changes(gone, key=False))
+        self.assertEqual(sorted(diff(before, after)), self.expected_changes(gone))
 
-    def test_UnlistableInstallDirectoryKeepsItsEntryAndUninstaller(self):
+    def test_UnlistableInstallDirectoryLeavesTheProductAsItWas(self):
         # "Program Path" ending in a blank: the search of that folder finds
         # nothing, so nothing of the product went. Its entry in the list of
-        # installed programs and its uninstaller stay, to remove it still.
+        # installed programs, its uninstaller and its shortcuts stay, to
+        # remove it still.
         self.prefix.reg_import("%s\n%s=%s\n" % (reg_key(SETTINGS_KEY), reg_string(PROGRAM_PATH_VALUE),
                                                 reg_string(self.sample.install_dir + " ")))
         before = self.prefix.snapshot()
-        gone = [self.sample.desktop_shortcut] + self.sample.group_files
-        self.assertEqual(sorted(diff(before, self.remove())),
-                         self.expected_changes(gone, [self.sample.program_group], key=False))
+        self.assertNoChange(before, self.remove(facts.UNFINISHED_NOTICE))
 
     def test_NameTheSearchBestFitsIntoAPathNeverLeadsOutOfTheGroup(self):
         # Made with the wide calls, U+FF0E U+FF0E U+FF3C comes back from the

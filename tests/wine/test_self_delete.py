@@ -11,9 +11,10 @@ import unittest
 
 import product_facts as facts
 from winekit.base import bound, first_times
-from winekit.product import (PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME, UNINSTALLER_NAME,
-                             UNINSTALL_KEY, confirm_removal, hold_open, install_recorder,
-                             lay_sample_install, recorded_runs, register_browser)
+from winekit.product import (CLOSING_BUTTON, PROGRAM_PATH_VALUE, SETTINGS_KEY, TEMP_COPY_NAME,
+                             UNINSTALLER_NAME, UNINSTALL_KEY, confirm_removal, hold_open,
+                             install_recorder, lay_sample_install, recorded_runs,
+                             register_browser)
 from winekit.snapshots import diff
 from winekit.target import target
 from winekit.testcase import WineTestCase
@@ -34,20 +35,22 @@ class HandOffUnderWine(WineTestCase):
     def whole_road(self, sample, temp=None, env=None, notice=facts.COMPLETED_NOTICE):
         """Starts the uninstaller with its install directory as current
         directory, answers "Yes" then "&No" in the completion dialog that
-        shows notice, and watches what follows.
-        Returns the launch and, for each event, the seconds from the answer
-        ("&No" clicked) until it was first seen (None: not within the
-        watch). The dialog closes a few milliseconds after the answer, so a
-        bound counted from the answer holds from the closing too."""
+        shows notice ("OK" in an unfinished one's), and watches what follows.
+        Returns that dialog's describe() and, for each event, the seconds
+        from the answer ("&No" clicked) until it was first seen (None: not
+        within the watch). The dialog closes a few milliseconds after the
+        answer, so a bound counted from the answer holds from the closing
+        too."""
         temp = temp or self.prefix.temp
         copy = temp + "\\" + TEMP_COPY_NAME
         run = self.prefix.start(sample.command_line, cwd=sample.install_dir, env=env)
         completed = confirm_removal(self.prefix)
         ended = lambda: not self.prefix.running(UNINSTALLER_NAME) and not self.prefix.running(
             TEMP_COPY_NAME)
-        shown = {c.text: c for c in completed.describe()["controls"]}
+        info = completed.describe()
+        shown = {c.text: c for c in info["controls"]}
         self.assertIn(notice, shown)
-        no = shown["&No"].centre
+        no = shown[CLOSING_BUTTON[completed.caption]].centre
         answered = time.monotonic()
         click_at(*no)
         seen = first_times({
@@ -61,7 +64,7 @@ class HandOffUnderWine(WineTestCase):
         }, timeout=3 * HANDOFF_BOUND)
         self.assertIsNotNone(seen["dialog closed"], "the completion dialog did not close")
         self.assertEqual(run.exit_code(), 0)
-        return run, {k: (None if v is None else v - answered) for k, v in seen.items()}
+        return info, {k: (None if v is None else v - answered) for k, v in seen.items()}
 
     def assertWithin(self, times, events, bound):
         late = {e: times[e] for e in events if times[e] is None or times[e] > bound}
@@ -75,8 +78,11 @@ class HandOffUnderWine(WineTestCase):
                                   "copy gone"], HANDOFF_BOUND)
         print("\n  hand-off: install directory gone %.0f ms after the answer" % (
             times["install dir gone"] * 1000), file=sys.stderr)
-        # Everything the installer laid down is gone but the settings key,
-        # which the copy still reads; nothing is left behind in its place.
+        self.assertCleanMachine(sample, before)
+
+    def assertCleanMachine(self, sample, before):
+        """Everything the installer laid down is gone but the settings key,
+        which the copy still reads; nothing is left behind in its place."""
         after = self.prefix.snapshot()
         gone = sample.files + [sample.uninstaller, sample.desktop_shortcut] + sample.group_files
         expected = sorted(["- file %s" % p.lower() for p in gone]
@@ -106,18 +112,20 @@ class HandOffUnderWine(WineTestCase):
         self.assertEqual(sorted(p.name for p in self.prefix.unix(sample.install_dir).iterdir()),
                          ["My notes.txt"])
 
-    def test_ReadOnlyUninstallerLeavesNoCopyBehind(self):
-        # Installed from read-only media, or marked so by the user: its copy
-        # comes out read-only too, and a read-only file cannot be opened for
+    def test_ReadOnlyInstallGoesWholeInOneRun(self):
+        # Installed from read-only media, or marked so by the user: every
+        # product file is read-only, which Wine as Windows never deletes,
+        # even for root. So is the uninstaller, whose copy would come out
+        # read-only too, and a read-only file cannot be opened for
         # deletion on close. Left in the temp folder, it would block every
         # later hand-off on Windows, where it cannot be overwritten.
         sample = lay_sample_install(self.prefix)
-        self.prefix.unix(sample.uninstaller).chmod(0o444)
+        for path in sample.files + [sample.uninstaller]:
+            self.prefix.unix(path).chmod(0o444)
+        before = self.prefix.snapshot()
         _, times = self.whole_road(sample)
         self.assertWithin(times, ["both ended", "copy gone"], HANDOFF_BOUND)
-        self.assertFalse(self.prefix.exists(self.prefix.temp + "\\" + TEMP_COPY_NAME))
-        # A read-only file of the product is not the uninstaller's to force.
-        self.assertTrue(self.prefix.exists(sample.uninstaller), "the uninstaller must stay")
+        self.assertCleanMachine(sample, before)
 
     def test_StaleCopyThatCannotBeOverwrittenIsNeverStarted(self):
         # A "suicide.exe" the uninstaller did not write, and cannot replace:
@@ -141,17 +149,19 @@ class HandOffUnderWine(WineTestCase):
 
     def test_FileHeldOpenKeepsTheEntryAndStartsNoHandOff(self):
         # The product still running: one of its files cannot go, so the
-        # removal did not finish. The entry and the uninstaller stay, to
-        # run it again once the product is closed.
+        # removal did not finish. The entry, the uninstaller and the
+        # shortcuts stay, to run it again once the product is closed, and
+        # the notice asks nothing.
         sample = lay_sample_install(self.prefix)
         before = self.prefix.snapshot()
         let_go = hold_open(self.prefix, sample.files[0])
-        self.whole_road(sample, notice=facts.UNFINISHED_NOTICE)
+        shown, _ = self.whole_road(sample, notice=facts.UNFINISHED_NOTICE)
         let_go()
-        gone = sample.files[1:] + [sample.desktop_shortcut] + sample.group_files
+        self.assertEqual((shown["caption"], [c.text for c in shown["controls"]
+                                             if c.cls.lower() == "button"]),
+                         (facts.UNFINISHED_CAPTION, ["OK"]))
         self.assertEqual(sorted(diff(before, self.prefix.snapshot())),
-                         sorted(["- file %s" % p.lower() for p in gone]
-                                + ["- dir %s" % sample.program_group.lower()]))
+                         sorted("- file %s" % p.lower() for p in sample.files[1:]))
 
     def test_HardLinkAtTheCopysNameNeverWritesThroughToItsFile(self):
         # A "suicide.exe" that is a hard link to a user's file, planted in a

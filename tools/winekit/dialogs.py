@@ -35,16 +35,18 @@ class Dialog:
 
     @classmethod
     def wait(cls, prefix, caption, timeout=None):
-        """The dialog once a shown window has its caption; fails after
+        """The dialog once a shown window has its caption, or one of them
+        (a tuple: the dialog's caption is then the one found); fails after
         timeout seconds (by default the run's bound for the target)."""
         timeout = bound(DIALOG_TIMEOUT) if timeout is None else timeout
+        captions = (caption,) if isinstance(caption, str) else caption
         try:
-            windows = wait_until(lambda: find_windows(caption), timeout,
-                                 'a window titled "%s"' % caption)
+            found = wait_until(lambda: [(c, w) for c in captions for w in find_windows(c)],
+                               timeout, 'a window titled "%s"' % '" or "'.join(captions))
         except HarnessError as error:
             raise HarnessError("%s; running in the prefix: %s; windows on the display: %s"
                                % (error, prefix.processes(), window_titles()))
-        return cls(prefix, caption, windows[0])
+        return cls(prefix, *found[0])
 
     def title(self):
         return xdotool(["getwindowname", self.window]).stdout.decode().rstrip("\n")

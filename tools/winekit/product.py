@@ -11,6 +11,11 @@ from .registry import reg_key, reg_string
 
 CONFIRM_CAPTION = facts.CONFIRM_CAPTION
 COMPLETED_CAPTION = facts.COMPLETED_CAPTION
+UNFINISHED_CAPTION = facts.UNFINISHED_CAPTION
+# The button that closes the dialog after "Yes" and starts nothing more, by
+# its caption: the completion's "&No", or the one button of the notice of a
+# removal that could not finish.
+CLOSING_BUTTON = {COMPLETED_CAPTION: "&No", UNFINISHED_CAPTION: "OK"}
 
 # Keys with their roots, as `reg import` takes them and the snapshots show
 # them; HKEY_CLASSES_ROOT's machine-wide keys are HKLM\Software\Classes.
@@ -60,10 +65,11 @@ class SampleInstall:
 
 
 def confirm_removal(prefix):
-    """Answers "Yes" to the confirmation with a click and returns the
-    completion dialog that follows."""
+    """Answers "Yes" to the confirmation with a click and returns the dialog
+    that follows: the completion dialog, or the notice of a removal that
+    could not finish (its caption says which)."""
     Dialog.wait(prefix, CONFIRM_CAPTION).click("Yes")
-    return Dialog.wait(prefix, COMPLETED_CAPTION)
+    return Dialog.wait(prefix, (COMPLETED_CAPTION, UNFINISHED_CAPTION))
 
 
 def lay_sample_install(prefix, install_dir=INSTALL_DIR, files=PRODUCT_FILES,
