@@ -14,8 +14,8 @@ import sys
 from product_facts import UNFINISHED_NOTICE
 from winekit.base import DIALOG_TIMEOUT, HarnessError, bound, wait_until
 from winekit.dialogs import Dialog
-from winekit.product import (COMPLETED_CAPTION, CONFIRM_CAPTION, TEMP_COPY_NAME,
-                             UNINSTALLER_NAME, hold_open, lay_sample_install)
+from winekit.product import (CLOSING_BUTTON, COMPLETED_CAPTION, CONFIRM_CAPTION, TEMP_COPY_NAME,
+                             UNFINISHED_CAPTION, UNINSTALLER_NAME, hold_open, lay_sample_install)
 from winekit.target import REPO
 from winekit.wineprefix import run_tool
 from winekit.xdisplay import click_at, find_windows, window_origin
@@ -66,16 +66,17 @@ def make(prefix):
     # finish.
     sample = lay_sample_install(prefix)
     let_go = hold_open(prefix, sample.files[0])
-    texts = removal(prefix, sample, None, "unfinished-dialog.png")
+    texts = removal(prefix, sample, None, "unfinished-dialog.png", UNFINISHED_CAPTION)
     let_go()
     if UNFINISHED_NOTICE not in texts:
         raise HarnessError("the removal with a file held open showed %s" % texts)
 
 
-def removal(prefix, sample, confirm_name, completed_name):
-    """One removal on the virtual desktop, answered "Yes" then "&No", its
-    dialogs pictured under the names given; returns the texts of the
-    completion dialog."""
+def removal(prefix, sample, confirm_name, completed_name, caption=COMPLETED_CAPTION):
+    """One removal on the virtual desktop, answered "Yes", then "&No" in the
+    completion dialog or "OK" in the notice of a removal that could not
+    finish (caption says which follows), its dialogs pictured under the
+    names given; returns the texts of the second dialog."""
     run = prefix.start("explorer /desktop=%s,%dx%d %s"
                        % (DESKTOP, SIZE[0], SIZE[1], sample.command_line),
                        cwd=sample.install_dir)
@@ -83,7 +84,7 @@ def removal(prefix, sample, confirm_name, completed_name):
     desktop = wait_until(lambda: find_windows("%s - Wine desktop" % DESKTOP),
                          bound(DIALOG_TIMEOUT), "the virtual desktop")[0]
     picture(prefix, desktop, CONFIRM_CAPTION, confirm_name, "Yes")
-    texts = picture(prefix, desktop, COMPLETED_CAPTION, completed_name, "&No")
+    texts = picture(prefix, desktop, caption, completed_name, CLOSING_BUTTON[caption])
     run.exit_code()
     return texts
 
