@@ -58,7 +58,8 @@ int IsNotDotEntry(const char* name)
 
 int IsFirstDotFolder(const char*, const WIN32_FIND_DATAA* entry, unsigned* seen)
 {
-    if ((entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsNotDotEntry(entry->cFileName)) {
+    if ((entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        IsNotDotEntry(entry->cFileName)) {
         return 0;
     }
     // One bit for ".", another for "..".

@@ -32,8 +32,8 @@ BOOL WINAPI DeleteProductFile(LPCSTR path)
 }
 
 // A folder named like a product file is none: the sweep never removes one.
-// Nor is a name the ANSI listing only best-fits to a product file's
-// ("Quillmere.exe" with a fullwidth "e", U+FF45, lists as "Quillmere.exe"):
+// Nor is a name the ANSI listing only best-fits to a product file's (one
+// spelt with fullwidth letters, U+FF45 for "e", lists in ASCII letters):
 // joined, it names nothing. Any other answer, a path too long among them,
 // counts as the product's file still there.
 int IsNoProgramFile(const char* folderPath, const WIN32_FIND_DATAA* entry, unsigned*)

@@ -29,7 +29,8 @@ std::string NodeText(const Node* node)
 
 bool LeadByte(unsigned char byte)
 {
-    return M().codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+    return M().codePage == 932 &&
+           ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
 }
 
 namespace {

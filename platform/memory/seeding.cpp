@@ -198,7 +198,8 @@ void SetAnsiCodePage(unsigned codePage)
 {
     Lock lock(Mutex());
     if (codePage != 1252 && codePage != 932) {
-        ReportLocked("cannot seed code page " + Number(codePage) + ": the model knows 1252 and 932");
+        ReportLocked("cannot seed code page " + Number(codePage) +
+                     ": the model knows 1252 and 932");
         return;
     }
     M().codePage = codePage;

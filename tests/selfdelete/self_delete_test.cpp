@@ -326,8 +326,9 @@ TEST_F(SelfDeleteTest, InstallDirectoryThatIsALinkGoesOnlyOnceWhatItLeadsToIsEmp
     // The user's link to the product on another drive: removing it would
     // take away whatever is still behind it. It goes only once that lists
     // as nothing but the folders "." and "..", one each (a file or a second
-    // folder named U+FF0E lists as "."). One that cannot be listed stays, and so does any directory whose
-    // attributes cannot be read: it may be a link.
+    // folder named U+FF0E lists as "."). One that cannot be listed stays,
+    // and so does any directory whose attributes cannot be read: it may be
+    // a link.
     const std::string dir = "C:\\Program Files\\Quillmere";
     const struct {
         bool link;
