@@ -63,7 +63,7 @@ int IsFirstDotFolder(const char*, const WIN32_FIND_DATAA* entry, unsigned* seen)
         return 0;
     }
     // One bit for ".", another for "..".
-    const unsigned dot = entry->cFileName[1] == '\0' ? 1u : 2u;
+    const unsigned dot = entry->cFileName[1] == '\0' ? 1U : 2U;
     if (*seen & dot) {
         return 0;
     }
