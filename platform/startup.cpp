@@ -70,12 +70,15 @@ const char* CommandTail(const char* commandLine, const char* ownPath,
     // CreateProcess starts "...\Uninstall" as "...\Uninstall.exe", and hands
     // the line on as written. No trail byte of a double-byte character is a
     // ".", so the last name is looked at byte by byte.
-    const char* dot = lastName;
-    while (dot != 0 && *dot != '\0' && *dot != '.') {
-        ++dot;
+    char* end = lastName;
+    while (end != 0 && *end != '\0' && *end != '.') {
+        ++end;
     }
-    if (dot != 0 && *dot == '\0') {
-        AppendString(full, MAX_PATH, ".exe");
+    const char exe[] = ".exe";
+    if (end != 0 && *end == '\0' && end + sizeof exe <= full + MAX_PATH) {
+        for (unsigned i = 0; i < sizeof exe; ++i) {
+            end[i] = exe[i];
+        }
     }
     return NamesEqualIgnoringAsciiCase(full, ownPath) ? rest : tail;
 }

@@ -24,14 +24,17 @@ bool IsBlankOrControl(unsigned char c)
     return c >= 1 && c <= 32;
 }
 
-// GetFullPathNameA for a line that is already a full path: the same text.
-// It must only ever be given a path that fits, without trailing blanks.
+// GetFullPathNameA for a line that is already a full path: the same text,
+// its last name after the last "\" (none after a trailing one). It must only
+// ever be given a path that fits, without trailing blanks.
 DWORD WINAPI SameFullPath(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart)
 {
     const size_t length = std::strlen(path);
-    FUZZ_CHECK(length < MAX_PATH && size == MAX_PATH && filePart == nullptr);
+    FUZZ_CHECK(length < MAX_PATH && size == MAX_PATH && filePart != nullptr);
     FUZZ_CHECK(length == 0 || !IsBlankOrControl(static_cast<unsigned char>(path[length - 1])));
     std::memcpy(buffer, path, length + 1);
+    char* last = std::strrchr(buffer, '\\');
+    *filePart = last != nullptr && last[1] != '\0' ? last + 1 : nullptr;
     return static_cast<DWORD>(length);
 }
 
@@ -80,14 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
 
-    // Started by its own unquoted path (blanks in it), with only blanks
-    // after: no tail. Any other line keeps the rule above.
+    // Started by its own unquoted path (blanks in it), or that path without
+    // its ".exe", with only blanks after: no tail. Any other line keeps the
+    // rule above.
     static const char ownPath[] = "C:\\Program Files\\Quillmere\\Uninstall.exe";
     const char* own = CommandTail(line, ownPath, ShiftJisLeadByte, SameFullPath);
     if (own != tail) {
         FUZZ_CHECK(own == line + length && line[0] != '"');
-        FUZZ_CHECK(length >= sizeof ownPath - 1 && strncasecmp(line, ownPath, sizeof ownPath - 1) == 0);
-        for (size_t i = sizeof ownPath - 1; i < length; ++i) {
+        size_t named = sizeof ownPath - 1;
+        if (length < named || strncasecmp(line, ownPath, named) != 0) {
+            named -= sizeof ".exe" - 1;
+        }
+        FUZZ_CHECK(length >= named && strncasecmp(line, ownPath, named) == 0);
+        for (size_t i = named; i < length; ++i) {
             FUZZ_CHECK(IsBlankOrControl(static_cast<unsigned char>(line[i])));
         }
     }

@@ -109,6 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "Files\\Quillmere\\Uninstall.ex"},
         TailCase{"OwnPathOf259BytesWithoutExeHasNoTail", LongOwnPath(259).substr(0, 255), "",
                  LongOwnPath(259)},
+        TailCase{"OwnPathOf256BytesWithoutExtensionHasNoTail", LongOwnPath(260).substr(0, 256), "",
+                 LongOwnPath(260).substr(0, 256)},
         TailCase{"OwnPathOf259BytesThenMoreIsCut", OwnPathOfLength(259) + " x",
                  OwnPathOfLength(259).substr(11) + " x"},
         TailCase{"OwnPathSpeltOutTo259BytesHasNoTail", Slashed(LongOwnPath(259)), "", LongOwnPath(259)},
