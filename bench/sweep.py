@@ -14,6 +14,7 @@ The driver's "entries" line gives what the search delivered.
 """
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -51,7 +52,11 @@ def count(driver, repo, n, work):
             continue
         m = LINE.match(line)
         if m and m.group(2) != "file":
-            rows.append((int(m.group(1).replace(",", "")), m.group(2), m.group(3)))
+            # ccache compiles with paths relative to the checkout
+            # (CCACHE_BASEDIR), which the debug information keeps as
+            # "build/bench/../../removal/...": spelt out before comparing.
+            rows.append((int(m.group(1).replace(",", "")), os.path.normpath(m.group(2)),
+                         m.group(3)))
     if total is None or not rows:
         raise SystemExit("sweep: callgrind_annotate gave nothing for N=%d" % n)
     # A function is the program's when any of its code comes from its
